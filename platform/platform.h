@@ -1,0 +1,115 @@
+// The operating system, as the rest of the library sees it. Nothing outside
+// platform/ includes a system header that differs between Windows and POSIX;
+// everything it needs from the system is one of these calls.
+//
+// Failure contract, once for all: calls returning a handle, a count or a
+// position return -1 on failure; calls returning bool return false; calls
+// returning a pointer return null. No call reports through errno.
+#pragma once
+
+#include <cstdint>
+
+namespace plat {
+
+// ---------------------------------------------------------------- files
+// Handles are non-negative 32-bit values. Sharing follows the local device's
+// rules: a read-only open lets others read, a read-write open lets others read
+// and write, a created file is held by its creator alone.
+
+// Opens an existing file (never a directory). -1 when missing or held by another.
+int32_t FileOpen(const char* name, bool readOnly);
+// Creates or truncates a file for reading and writing. -1 on failure, and an
+// existing file that another holder has open is left untouched.
+int32_t FileCreate(const char* name);
+// Reads up to count bytes; fewer only at end of file. -1 on failure, with the
+// system's error code in *error when error is not null.
+int32_t FileRead(int32_t handle, void* buffer, int32_t count, int32_t* error);
+// Writes count bytes. -1 on failure.
+int32_t FileWrite(int32_t handle, const void* buffer, int32_t count);
+// origin: 0 start, 1 current, 2 end. Returns the low 32 bits of the new
+// position, so a position of 2 GiB or more reads as negative. -1 on failure.
+int32_t FileSeek(int32_t handle, int32_t offset, int32_t origin);
+// 0, or -1 when the handle was not open.
+int32_t FileClose(int32_t handle);
+// Last-write time of a named file in an ordered unit (larger is later).
+// 1 with *time set; 0 when the file opened but has no time to give; -1 when it
+// cannot be opened.
+int32_t FileLastWriteTime(const char* name, int64_t* time);
+
+enum : uint32_t {
+    kAttrReadOnly = 0x1,   // as the Windows attribute bits, so both sides agree
+    kAttrDirectory = 0x10,
+    kAttrNormal = 0x80,
+};
+// false when the name does not exist.
+bool FileGetAttributes(const char* name, uint32_t* attributes);
+// Only the read-only bit is applied. false on failure.
+bool FileSetAttributes(const char* name, uint32_t attributes);
+// Removes a file (not a directory). false on failure.
+bool FileDelete(const char* name);
+
+typedef void (*DirEntryFn)(const char* name, bool isDirectory, void* context);
+// Calls fn for every entry of the directory, "." and ".." included, and returns
+// how many there were. -1 when the directory cannot be read.
+int32_t DirEnumerate(const char* directory, DirEntryFn fn, void* context);
+
+// ------------------------------------------------------------ semaphores
+struct Sema;
+// A private semaphore with maximum count 1. null on failure.
+Sema* SemaCreate(int32_t initialCount);
+// Waits without time-out. false when the wait failed.
+bool SemaWait(Sema* sema);
+// Raises the count by one. false when it already stood at 1.
+bool SemaSignal(Sema* sema);
+void SemaClose(Sema* sema);
+
+// Non-zero id of the calling thread.
+uint32_t ThreadId();
+
+// --------------------------------------------------------------- console
+// Console text attributes use the Windows values (7 grey, 12 bright red, ...).
+void ConsoleWriteChar(int c);
+void ConsoleFlush();
+// Does nothing when standard output is not a terminal or NO_COLOR is set.
+void ConsoleSetAttribute(uint16_t attribute);
+
+// -------------------------------------------------------------- debugger
+bool DebuggerAttached();
+// Text to an attached debugger; nothing otherwise.
+void DebuggerText(const char* text);
+// Stops in an attached debugger and returns when it resumes. Does nothing
+// without one.
+void DebugBreak();
+
+// ----------------------------------------------------------- message box
+enum : uint32_t {
+    kBoxOk = 0x0,
+    kBoxAbortRetryIgnore = 0x2,
+    kBoxIconError = 0x10,
+    kBoxTopmost = 0x40000,
+};
+enum : int32_t {
+    kNoBox = 0,  // nothing was shown
+    kIdOk = 1,
+    kIdAbort = 3,
+    kIdRetry = 4,
+    kIdIgnore = 5,
+};
+// Shows text in a box; caption may be null for the system's default. Returns
+// the button pressed, or kNoBox when no box could be shown. A box with only an
+// OK button never blocks.
+int32_t MessageBox(const char* text, const char* caption, uint32_t style);
+
+// --------------------------------------------------------------- process
+// Ends the process at once with status, after flushing standard output.
+[[noreturn]] void EndProcess(int status);
+
+// ------------------------------------------------------------------ time
+// High-resolution counter and its ticks per second (never 0).
+int64_t PerfCounter();
+int64_t PerfFrequency();
+void SleepMs(uint32_t ms);
+// Milliseconds from an arbitrary start; wraps at 2^32.
+uint32_t TimeMs();
+
+}  // namespace plat

@@ -1,0 +1,391 @@
+// The POSIX side of the operating-system layer. This is the only file that
+// knows it runs on POSIX; its Win32 twin answers the same calls.
+#if !defined(_WIN32)
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <new>
+
+#include "platform/platform.h"
+
+#if defined(__linux__)
+#include <sys/syscall.h>
+#else
+#include <atomic>
+#endif
+
+namespace plat {
+
+// ---------------------------------------------------------------- files
+// Windows decides sharing when a file is opened; here flock on the open file
+// description stands in for it. Readers and writers take a shared lock, a
+// creator an exclusive one, and neither waits: a conflict is a failed open.
+
+namespace {
+
+int32_t CloseAndFail(int fd) {
+    close(fd);
+    return -1;
+}
+
+bool IsDirectory(int fd) {
+    struct stat st;
+    return fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool TryLock(int fd, int operation) {
+    return flock(fd, operation | LOCK_NB) == 0;
+}
+
+int32_t ReadFailed(int code, int32_t* error) {
+    if (error) *error = code;
+    return -1;
+}
+
+int SeekWhence(int32_t origin) {
+    switch (origin) {
+        case 0:
+            return SEEK_SET;
+        case 1:
+            return SEEK_CUR;
+        case 2:
+            return SEEK_END;
+        default:
+            return -1;
+    }
+}
+
+}  // namespace
+
+int32_t FileOpen(const char* name, bool readOnly) {
+    int fd = open(name, (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC);
+    if (fd < 0) return -1;
+    // A directory opens read-only here, but never as a file on Windows.
+    if (IsDirectory(fd) || !TryLock(fd, LOCK_SH)) return CloseAndFail(fd);
+    return fd;
+}
+
+int32_t FileCreate(const char* name) {
+    // No O_TRUNC: the content may only go once the exclusive lock proves that
+    // nobody else has the file open.
+    int fd = open(name, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return -1;
+    if (!TryLock(fd, LOCK_EX) || ftruncate(fd, 0) != 0) return CloseAndFail(fd);
+    return fd;
+}
+
+int32_t FileRead(int32_t handle, void* buffer, int32_t count, int32_t* error) {
+    if (count < 0) return ReadFailed(EINVAL, error);
+    char* bytes = static_cast<char*>(buffer);
+    int32_t done = 0;
+    while (done < count) {
+        ssize_t got = read(handle, bytes + done, static_cast<size_t>(count - done));
+        if (got == 0) break;
+        if (got > 0)
+            done += static_cast<int32_t>(got);
+        else if (errno != EINTR)
+            return ReadFailed(errno, error);
+    }
+    return done;
+}
+
+int32_t FileWrite(int32_t handle, const void* buffer, int32_t count) {
+    if (count < 0) return -1;
+    const char* bytes = static_cast<const char*>(buffer);
+    int32_t done = 0;
+    while (done < count) {
+        ssize_t put = write(handle, bytes + done, static_cast<size_t>(count - done));
+        if (put > 0)
+            done += static_cast<int32_t>(put);
+        else if (put == 0 || errno != EINTR)
+            return -1;
+    }
+    return done;
+}
+
+// The position is truncated to its low 32 bits, so 2 GiB and beyond reads as
+// negative, and a position whose low bits are all ones is indistinguishable
+// from failure. Callers that need more keep their own 64-bit position.
+int32_t FileSeek(int32_t handle, int32_t offset, int32_t origin) {
+    int whence = SeekWhence(origin);
+    if (whence < 0) return -1;
+    off_t position = lseek(handle, offset, whence);
+    if (position < 0) return -1;
+    return static_cast<int32_t>(static_cast<uint32_t>(position));
+}
+
+int32_t FileClose(int32_t handle) {
+    // On Linux the descriptor is gone even when close reports EINTR; retrying
+    // could close a descriptor another thread has just been given.
+    if (close(handle) == 0 || errno == EINTR) return 0;
+    return -1;
+}
+
+int32_t FileLastWriteTime(const char* name, int64_t* time) {
+    struct stat st;
+    if (stat(name, &st) != 0) return -1;
+    if (time) *time = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return 1;
+}
+
+bool FileGetAttributes(const char* name, uint32_t* attributes) {
+    struct stat st;
+    if (stat(name, &st) != 0) return false;
+    uint32_t found = 0;
+    if (S_ISDIR(st.st_mode)) found |= kAttrDirectory;
+    if (!(st.st_mode & S_IWUSR)) found |= kAttrReadOnly;
+    if (attributes) *attributes = found ? found : kAttrNormal;
+    return true;
+}
+
+bool FileSetAttributes(const char* name, uint32_t attributes) {
+    struct stat st;
+    if (stat(name, &st) != 0) return false;
+    // Read-only means nobody may write; lifting it gives writing back to the
+    // owner only, never to group or others who did not have it.
+    mode_t mode = st.st_mode & 07777;
+    mode = (attributes & kAttrReadOnly) ? (mode & ~mode_t(0222)) : (mode | S_IWUSR);
+    return chmod(name, mode) == 0;
+}
+
+bool FileDelete(const char* name) {
+    return unlink(name) == 0;
+}
+
+namespace {
+
+// Symbolic links are not directories, whichever way the answer is found, so
+// a walk over the tree cannot be led round a loop.
+bool EntryIsDirectory(DIR* dir, const dirent* entry) {
+    if (entry->d_type != DT_UNKNOWN) return entry->d_type == DT_DIR;
+    struct stat st;
+    if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+    return S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+int32_t DirEnumerate(const char* directory, DirEntryFn fn, void* context) {
+    DIR* dir = opendir(directory);
+    if (!dir) return -1;
+    int32_t count = 0;
+    errno = 0;
+    for (dirent* entry = readdir(dir); entry; entry = readdir(dir), ++count) {
+        if (fn) fn(entry->d_name, EntryIsDirectory(dir, entry), context);
+        errno = 0;
+    }
+    bool failed = errno != 0;
+    closedir(dir);
+    return failed ? -1 : count;
+}
+
+// ------------------------------------------------------------ semaphores
+struct Sema {
+    std::mutex mutex;
+    std::condition_variable raised;
+    int32_t count;
+};
+
+Sema* SemaCreate(int32_t initialCount) {
+    if (initialCount < 0 || initialCount > 1) return nullptr;
+    Sema* sema = new (std::nothrow) Sema;
+    if (sema) sema->count = initialCount;
+    return sema;
+}
+
+bool SemaWait(Sema* sema) {
+    if (!sema) return false;
+    std::unique_lock<std::mutex> lock(sema->mutex);
+    sema->raised.wait(lock, [sema] { return sema->count > 0; });
+    sema->count = 0;
+    return true;
+}
+
+bool SemaSignal(Sema* sema) {
+    if (!sema) return false;
+    {
+        std::lock_guard<std::mutex> lock(sema->mutex);
+        if (sema->count > 0) return false;
+        sema->count = 1;
+    }
+    sema->raised.notify_one();
+    return true;
+}
+
+void SemaClose(Sema* sema) {
+    delete sema;
+}
+
+#if defined(__linux__)
+uint32_t ThreadId() {
+    return static_cast<uint32_t>(syscall(SYS_gettid));
+}
+#else
+// Without a kernel thread id, number the threads as they first ask.
+uint32_t ThreadId() {
+    static std::atomic<uint32_t> s_Next{1};
+    thread_local uint32_t t_Id = s_Next.fetch_add(1);
+    return t_Id;
+}
+#endif
+
+// --------------------------------------------------------------- console
+void ConsoleWriteChar(int c) {
+    putchar(c);
+}
+
+void ConsoleFlush() {
+    fflush(stdout);
+}
+
+namespace {
+
+// The bright Windows console colours have exact ANSI counterparts; the rest
+// are not used by the library and are left alone.
+const char* AnsiSequence(uint16_t attribute) {
+    switch (attribute) {
+        case 7:
+            return "\x1b[0m";
+        case 9:
+            return "\x1b[94m";
+        case 10:
+            return "\x1b[92m";
+        case 11:
+            return "\x1b[96m";
+        case 12:
+            return "\x1b[91m";
+        case 13:
+            return "\x1b[95m";
+        case 14:
+            return "\x1b[93m";
+        case 15:
+            return "\x1b[97m";
+        default:
+            return nullptr;
+    }
+}
+
+// NO_COLOR counts as set whatever its value, even empty (no-color.org).
+bool ColourWanted() {
+    return isatty(STDOUT_FILENO) && getenv("NO_COLOR") == nullptr;
+}
+
+}  // namespace
+
+void ConsoleSetAttribute(uint16_t attribute) {
+    if (!ColourWanted()) return;
+    const char* sequence = AnsiSequence(attribute);
+    if (!sequence) return;
+    fflush(stdout);
+    fputs(sequence, stdout);
+}
+
+// -------------------------------------------------------------- debugger
+bool DebuggerAttached() {
+    FILE* status = fopen("/proc/self/status", "re");
+    if (!status) return false;
+    char line[256];
+    long tracer = 0;
+    while (fgets(line, sizeof line, status)) {
+        if (strncmp(line, "TracerPid:", 10) == 0) tracer = strtol(line + 10, nullptr, 10);
+    }
+    fclose(status);
+    return tracer != 0;
+}
+
+void DebuggerText(const char* text) {
+    if (DebuggerAttached()) fputs(text, stderr);
+}
+
+void DebugBreak() {
+    if (DebuggerAttached()) raise(SIGTRAP);
+}
+
+// ----------------------------------------------------------- message box
+// Only a question needs an answer, and only a person at a terminal can give
+// one; everything else is left to whatever the caller already printed.
+
+namespace {
+
+// The first non-blank character of the next line, 0 for a blank line, EOF when
+// the input ended (or failed) before anything was typed.
+int ReadAnswer() {
+    int first = 0;
+    for (int c = getchar(); c != '\n'; c = getchar()) {
+        if (c == EOF) return first ? first : EOF;
+        if (!first && !isspace(c)) first = c;
+    }
+    return first;
+}
+
+int32_t AskAbortRetryIgnore(const char* text, const char* caption) {
+    fprintf(stderr, "\n%s\n%s\n", caption ? caption : "Error", text ? text : "");
+    for (;;) {
+        fputs("[A]bort, [R]etry, [I]gnore? ", stderr);
+        fflush(stderr);
+        int answer = ReadAnswer();
+        if (answer == EOF) return kIdAbort;
+        switch (tolower(answer)) {
+            case 'a':
+                return kIdAbort;
+            case 'r':
+                return kIdRetry;
+            case 'i':
+                return kIdIgnore;
+        }
+    }
+}
+
+}  // namespace
+
+int32_t MessageBox(const char* text, const char* caption, uint32_t style) {
+    if ((style & 0xF) != kBoxAbortRetryIgnore) return kNoBox;
+    if (!isatty(STDIN_FILENO) || !isatty(STDERR_FILENO)) return kNoBox;
+    return AskAbortRetryIgnore(text, caption);
+}
+
+// --------------------------------------------------------------- process
+void EndProcess(int status) {
+    fflush(stdout);
+    fflush(stderr);
+    _Exit(status);
+}
+
+// ------------------------------------------------------------------ time
+int64_t PerfCounter() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+int64_t PerfFrequency() {
+    return 1000000000;
+}
+
+void SleepMs(uint32_t ms) {
+    timespec left = {static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000};
+    // A signal handler must not cut the sleep short.
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
+uint32_t TimeMs() {
+    return static_cast<uint32_t>(PerfCounter() / 1000000);
+}
+
+}  // namespace plat
+
+#endif  // !defined(_WIN32)
