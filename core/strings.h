@@ -1,0 +1,15 @@
+// Bounded string operations: the result is always terminated within size.
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+
+char* SafeStrncpy(char* destination, const char* source, size_t size);
+char* SafeVsnprintf(char* destination, size_t size, const char* format, va_list args);
+char* SafeSnprintf(char* destination, size_t size, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+
+// Comparisons that ignore the case of ASCII letters only; other bytes, high
+// ones included, must be equal. Independent of the locale.
+bool EqualNoCase(const char* a, const char* b);
+bool StartsWithNoCase(const char* text, const char* prefix);
