@@ -130,6 +130,7 @@ Stream* Stream::AllocHandle(const char* name, int32_t handle, FileDevice* device
 }
 
 int32_t Stream::Close() {
+    if (!m_Device) return 0;  // already closed, by a fatal stop for one
     if (m_BufferFill == 0 && m_BufferPos != 0) Flush();
     DeviceClose(&m_Device, m_Handle);
     m_Handle = -1;
