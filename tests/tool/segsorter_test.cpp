@@ -1,0 +1,186 @@
+#include "tool/segsorter.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "file/stream.h"
+#include "support/capture_system.h"
+#include "support/memory_device.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+class SegsorterTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        s_ReadDevice = s_WriteDevice = &LocalDevice.m_Device;
+        s_FaultPlan = FaultPlan();
+    }
+
+    // Runs a dump through the tool and returns the sorted file, or "<failed>".
+    std::string Sort(const std::string& dump) {
+        std::string in = m_Dir.Write("dump.txt", dump);
+        if (ProcessDump(in.c_str(), m_Dir.Path("sorted.txt").c_str(), nullptr) != 1)
+            return "<failed>";
+        return m_Dir.Read("sorted.txt");
+    }
+
+    TempDir m_Dir;
+    CaptureSystem m_System;
+};
+
+TEST_F(SegsorterTest, WorkedExampleReproducesByteForByte) {
+    TempDir dir;
+    std::string dump = EXAMPLES_DIR "/worked.dump";
+    std::string sorted = dir.Path("worked.sorted");
+    ASSERT_EQ(ProcessDump(dump.c_str(), sorted.c_str(), nullptr), 1);
+    std::ifstream want(EXAMPLES_DIR "/worked.sorted", std::ios::binary);
+    std::string wanted((std::istreambuf_iterator<char>(want)), {});
+    ASSERT_FALSE(wanted.empty());
+    EXPECT_EQ(dir.Read("worked.sorted"), wanted);
+}
+
+TEST_F(SegsorterTest, RecordsAreRecognisedByKeywordWhateverTheirCase) {
+    EXPECT_EQ(Sort(""), "");
+    EXPECT_EQ(Sort("loading\nnothing here at all\n"), "");
+    EXPECT_EQ(Sort("::open::(a.dat)\n"), "::LOADSEG::(default)\r\n::OPEN::(a.dat)\r\n");
+    EXPECT_EQ(Sort("::LoAdSeG::(x)\n::OpEn::(file)\n"), "::LOADSEG::(x)\r\n::OPEN::(file)\r\n");
+    // Whatever follows the ')' is ignored, carriage returns and comments included.
+    EXPECT_EQ(Sort("::LOADSEG::(s)\r\n::OPEN::(a.dat)   // 3ms\r\n"),
+              "::LOADSEG::(s)\r\n::OPEN::(a.dat)\r\n");
+    // A later LOADSEG named default returns to the implicit segment.
+    EXPECT_EQ(Sort("::OPEN::(one)\n::LOADSEG::(s)\n::LOADSEG::(DEFAULT)\n::OPEN::(two)\n"),
+              "::LOADSEG::(default)\r\n::OPEN::(one)\r\n::OPEN::(two)\r\n::LOADSEG::(s)\r\n");
+}
+
+TEST_F(SegsorterTest, NamesCloseAtTheFirstParenthesisFromTheThirteenthCharacter) {
+    EXPECT_EQ(Sort("::LOADSEG::(s)\n::OPEN::(ab)\n::OPEN::(a)\n::OPEN::(abc)\n"),
+              "::LOADSEG::(s)\r\n::OPEN::(abc)\r\n");
+    EXPECT_EQ(Sort("::LOADSEG::(s)\n::OPEN::(a)b)\n"), "::LOADSEG::(s)\r\n::OPEN::(a)b)\r\n");
+    EXPECT_EQ(Sort("::LOADSEG::(a)b)\n"), "::LOADSEG::(a)\r\n");
+    // A keyword with no closing parenthesis far enough in is not a record.
+    EXPECT_EQ(Sort("::LOADSEG::(x\n::LOADSEG::(seg\n::OPEN::(file.dat\n"), "");
+    // The character after the keyword is skipped without being looked at.
+    EXPECT_EQ(Sort("::LOADSEG::[s)\n::OPEN::<file)\n"), "::LOADSEG::(s)\r\n::OPEN::(file)\r\n");
+}
+
+TEST_F(SegsorterTest, OnlyOpenNamesLoseALeadingDollarSeparator) {
+    EXPECT_EQ(Sort("::LOADSEG::($\\s)\n::OPEN::($/x.dat)\n::OPEN::($\\y.dat)\n::OPEN::($z.dat)\n"),
+              "::LOADSEG::($\\s)\r\n::OPEN::(x.dat)\r\n::OPEN::(y.dat)\r\n::OPEN::($z.dat)\r\n");
+    // After stripping, the two spellings are the same file.
+    EXPECT_EQ(Sort("::LOADSEG::(s)\n::OPEN::($\\x.dat)\n::OPEN::(X.DAT)\n"),
+              "::LOADSEG::(s)\r\n::OPEN::(x.dat)\r\n");
+}
+
+TEST_F(SegsorterTest, GroupingIgnoresAsciiCaseAndKeepsTheFirstSpelling) {
+    EXPECT_EQ(Sort("::LOADSEG::(Intro)\n::OPEN::(A.dat)\n::LOADSEG::(level)\n"
+                   "::LOADSEG::(INTRO)\n::OPEN::(a.DAT)\n::OPEN::(b.dat)\n"),
+              "::LOADSEG::(Intro)\r\n::OPEN::(A.dat)\r\n::OPEN::(b.dat)\r\n::LOADSEG::(level)\r\n");
+    // Bytes above 127 are not letters: they never fold.
+    EXPECT_EQ(Sort("::LOADSEG::(s)\n::OPEN::(caf\xE9.dat)\n::OPEN::(CAF\xC9.dat)\n"),
+              "::LOADSEG::(s)\r\n::OPEN::(caf\xE9.dat)\r\n::OPEN::(CAF\xC9.dat)\r\n");
+}
+
+TEST_F(SegsorterTest, SharedFilesAreNotedCaseSensitivelyInListOrder) {
+    EXPECT_EQ(Sort("::LOADSEG::(intro)\n::OPEN::(x.dat)\n::OPEN::(y.dat)\n"
+                   "::LOADSEG::(level1)\n::OPEN::(x.dat)\n::OPEN::(Y.dat)\n"
+                   "::LOADSEG::(level2)\n::OPEN::(x.dat)\n"),
+              "::LOADSEG::(intro)\r\n"
+              "::OPEN::(x.dat)  // DupSeg level1  // DupSeg level2\r\n"
+              "::OPEN::(y.dat)\r\n"
+              "::LOADSEG::(level1)\r\n"
+              "::OPEN::(x.dat)  // DupSeg intro  // DupSeg level2\r\n"
+              "::OPEN::(Y.dat)\r\n"
+              "::LOADSEG::(level2)\r\n"
+              "::OPEN::(x.dat)  // DupSeg intro  // DupSeg level1\r\n");
+    // A segment without files is a header alone.
+    EXPECT_EQ(Sort("::LOADSEG::(empty)\n::LOADSEG::(s)\n::OPEN::(f.dat)\n"),
+              "::LOADSEG::(empty)\r\n::LOADSEG::(s)\r\n::OPEN::(f.dat)\r\n");
+}
+
+TEST_F(SegsorterTest, LongLinesArriveInPiecesAndLongNamesAreWrittenWhole) {
+    // The first 4095 bytes hold no ')'; the rest of the line is a record of its own.
+    std::string piece = "::OPEN::(" + std::string(4095 - 9, 'x');
+    EXPECT_EQ(Sort("::LOADSEG::(s)\n" + piece + "::OPEN::(tail.dat)\n"),
+              "::LOADSEG::(s)\r\n::OPEN::(tail.dat)\r\n");
+
+    std::string segment(4000, 'S');
+    std::string file(4000, 'f');
+    std::string sorted =
+        Sort("::LOADSEG::(" + segment + ")\n::OPEN::(" + file + ")\n::LOADSEG::(b)\n::OPEN::(" +
+             file + ")\n");
+    EXPECT_EQ(sorted, "::LOADSEG::(" + segment + ")\r\n::OPEN::(" + file + ")  // DupSeg b\r\n" +
+                          "::LOADSEG::(b)\r\n::OPEN::(" + file + ")  // DupSeg " + segment +
+                          "\r\n");
+    EXPECT_EQ(m_System.m_Console.find("Fatal"), std::string::npos);
+}
+
+TEST_F(SegsorterTest, ManySegmentsAndFilesCrossBufferBoundaries) {
+    std::string dump, expected;
+    for (int s = 0; s < 40; ++s) {
+        dump += "::LOADSEG::(segment" + std::to_string(s) + ")\n";
+        expected += "::LOADSEG::(segment" + std::to_string(s) + ")\r\n";
+        for (int f = 0; f < 30; ++f) {
+            std::string name = "data\\s" + std::to_string(s) + "\\file" + std::to_string(f);
+            dump += "::OPEN::(" + name + ")    // " + std::to_string(f) + "ms\n";
+            dump += "::OPEN::(" + name + ")\n";  // repeated: dropped
+            expected += "::OPEN::(" + name + ")\r\n";
+        }
+    }
+    ASSERT_GT(dump.size(), 3u * 4096);
+    EXPECT_EQ(Sort(dump), expected);
+}
+
+TEST_F(SegsorterTest, FailuresAreReportedAndCreateNothing) {
+    std::string missing = m_Dir.Path("missing.txt");
+    std::string out = m_Dir.Path("out.txt");
+    EXPECT_EQ(ProcessDump(missing.c_str(), out.c_str(), nullptr), -1);
+    EXPECT_NE(m_System.m_Console.find("Error: Cannot open load dump '" + missing + "'"),
+              std::string::npos);
+    EXPECT_FALSE(m_Dir.Exists("out.txt"));
+
+    std::string dump = m_Dir.Write("dump.txt", "::LOADSEG::(s)\n");
+    m_System.m_Console.clear();
+    EXPECT_EQ(ProcessDump(dump.c_str(), nullptr, nullptr), -1);
+    EXPECT_NE(m_System.m_Console.find("Error: Usage: segsorter loaddump sortedfile [excludelist]"),
+              std::string::npos);
+
+    std::string unwritable = m_Dir.Path("no-such-dir/out.txt");
+    m_System.m_Console.clear();
+    EXPECT_EQ(ProcessDump(dump.c_str(), unwritable.c_str(), nullptr), -1);
+    EXPECT_NE(m_System.m_Console.find("Error: Cannot create name file '" + unwritable + "'"),
+              std::string::npos);
+
+    // The third argument is never opened.
+    EXPECT_EQ(ProcessDump(dump.c_str(), out.c_str(), m_Dir.Path("nothing").c_str()), 1);
+    EXPECT_EQ(m_Dir.Read("out.txt"), "::LOADSEG::(s)\r\n");
+}
+
+TEST_F(SegsorterTest, DeviceFailuresAreNotTakenForSuccess) {
+    std::string dump;
+    for (int i = 0; i < 2000; ++i) dump += "::LOADSEG::(s" + std::to_string(i) + ")\n";
+    std::string in = m_Dir.Write("dump.txt", dump);
+    std::string out = m_Dir.Path("out.txt");
+
+    // A read that fails part way must not pass for the end of a short dump.
+    s_FaultPlan.m_Inner = &LocalDevice.m_Device;
+    s_FaultPlan.m_FailReadFrom = 3;
+    s_ReadDevice = const_cast<FileDevice*>(&FaultDevice);
+    EXPECT_EQ(ProcessDump(in.c_str(), out.c_str(), nullptr), -1);
+    EXPECT_NE(m_System.m_Console.find("Error: Cannot read load dump"), std::string::npos);
+    s_ReadDevice = &LocalDevice.m_Device;
+
+    // Neither may a sorted file that could not be written.
+    s_FaultPlan = FaultPlan();
+    s_FaultPlan.m_Inner = &LocalDevice.m_Device;
+    s_FaultPlan.m_FailWriteFrom = 2;
+    s_WriteDevice = const_cast<FileDevice*>(&FaultDevice);
+    m_System.m_Console.clear();
+    EXPECT_EQ(ProcessDump(in.c_str(), out.c_str(), nullptr), -1);
+    EXPECT_NE(m_System.m_Console.find("Error: Cannot write sorted file '" + out + "'"),
+              std::string::npos);
+    for (const Stream& s : s_StreamTable) EXPECT_EQ(s.m_Device, nullptr);
+}
+
+}  // namespace
