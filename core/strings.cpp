@@ -36,3 +36,10 @@ bool StartsWithNoCase(const char* text, const char* prefix) {
         if (AsciiLower(*text) != AsciiLower(*prefix)) return false;
     return true;
 }
+
+void LowerPath(char* destination, const char* source) {
+    do {
+        char c = *source;
+        *destination++ = c == '/' ? '\\' : static_cast<char>(AsciiLower(c));
+    } while (*source++);
+}

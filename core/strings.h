@@ -13,3 +13,7 @@ char* SafeSnprintf(char* destination, size_t size, const char* format, ...)
 // ones included, must be equal. Independent of the locale.
 bool EqualNoCase(const char* a, const char* b);
 bool StartsWithNoCase(const char* text, const char* prefix);
+
+// Lower-cases ASCII letters and turns '/' into '\', terminator included.
+// Destination and source may be the same buffer.
+void LowerPath(char* destination, const char* source);

@@ -31,10 +31,12 @@ int32_t FileWrite(int32_t handle, const void* buffer, int32_t count);
 int32_t FileSeek(int32_t handle, int32_t offset, int32_t origin);
 // 0, or -1 when the handle was not open.
 int32_t FileClose(int32_t handle);
-// Last-write time of a named file in an ordered unit (larger is later).
+// Last-write time of a named file in the system's own unit.
 // 1 with *time set; 0 when the file opened but has no time to give; -1 when it
 // cannot be opened.
 int32_t FileLastWriteTime(const char* name, int64_t* time);
+// Orders two such times: 1 when first is later, 0 when equal, -1 when earlier.
+int32_t CompareFileTimes(int64_t first, int64_t second);
 
 enum : uint32_t {
     kAttrReadOnly = 0x1,   // as the Windows attribute bits, so both sides agree
@@ -43,7 +45,8 @@ enum : uint32_t {
 };
 // false when the name does not exist.
 bool FileGetAttributes(const char* name, uint32_t* attributes);
-// Only the read-only bit is applied. false on failure.
+// Sets the attributes (the bits above); POSIX honours only the read-only bit.
+// false on failure.
 bool FileSetAttributes(const char* name, uint32_t attributes);
 // Removes a file (not a directory). false on failure.
 bool FileDelete(const char* name);
@@ -105,6 +108,12 @@ int32_t MessageBox(const char* text, const char* caption, uint32_t style);
 [[noreturn]] void EndProcess(int status);
 
 // ------------------------------------------------------------------ time
+// Low 32 bits of the processor's time-stamp counter where the processor has
+// one (x86), else of the monotonic clock in nanoseconds: a value that rises at
+// a constant rate, read without a call into the system.
+uint32_t TickCount();
+// false when TickCount cannot be read on this processor.
+bool TickCountAvailable();
 // High-resolution counter and its ticks per second (never 0).
 int64_t PerfCounter();
 int64_t PerfFrequency();

@@ -26,6 +26,10 @@
 #else
 #include <atomic>
 #endif
+#if defined(__i386__) || defined(__x86_64__)
+#include <cpuid.h>
+#include <x86intrin.h>
+#endif
 
 namespace plat {
 
@@ -139,6 +143,10 @@ int32_t FileLastWriteTime(const char* name, int64_t* time) {
     if (stat(name, &st) != 0) return -1;
     if (time) *time = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     return 1;
+}
+
+int32_t CompareFileTimes(int64_t first, int64_t second) {
+    return (first > second) - (first < second);
 }
 
 bool FileGetAttributes(const char* name, uint32_t* attributes) {
@@ -365,6 +373,28 @@ void EndProcess(int status) {
 }
 
 // ------------------------------------------------------------------ time
+#if defined(__i386__) || defined(__x86_64__)
+uint32_t TickCount() {
+    return static_cast<uint32_t>(__rdtsc());
+}
+
+// CPUID leaf 1, EDX: the processor has a time-stamp counter.
+const unsigned kCpuidTimeStampCounter = 1u << 4;
+
+bool TickCountAvailable() {
+    unsigned eax, ebx, ecx, edx;
+    return __get_cpuid(1, &eax, &ebx, &ecx, &edx) && (edx & kCpuidTimeStampCounter);
+}
+#else
+uint32_t TickCount() {
+    return static_cast<uint32_t>(PerfCounter());
+}
+
+bool TickCountAvailable() {
+    return true;
+}
+#endif
+
 int64_t PerfCounter() {
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
