@@ -3,9 +3,9 @@
 #include "core/output.h"
 #include "core/strings.h"
 #include "core/system.h"
+#include "data/param.h"
 #include "platform/platform.h"
 
-int32_t s_AssertQueryValue = 0;
 std::atomic<bool> s_IgnoreAsserts{false};
 
 void AssertFailed(const char* expression, const char* file, int line) {
@@ -21,7 +21,7 @@ int AssertFailedValue(const char* expression, const char* file, int line) {
 }
 
 bool AssertQuery(const char* expression, const char* file, int line) {
-    if (s_AssertQueryValue == 0) return true;
+    if (assertquery.m_Value == 0) return true;
     char text[512];
     SafeSnprintf(text, sizeof text,
                  "Assertion %s failed on line %u of file %s.\n\n"

@@ -19,8 +19,6 @@ int AssertFailedValue(const char* expression, const char* file, int line);
 // True when the program is to stop.
 bool AssertQuery(const char* expression, const char* file, int line);
 
-// Non-zero shows the Abort/Retry/Ignore dialog for failed assertions.
-extern int32_t s_AssertQueryValue;
 // Set by the Ignore answer; silences every later assertion.
 extern std::atomic<bool> s_IgnoreAsserts;
 

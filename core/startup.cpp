@@ -5,6 +5,8 @@
 #include <cstdlib>
 
 #include "core/ipc.h"
+#include "data/hash.h"
+#include "data/param.h"
 #include "file/stream.h"
 
 static int RegisterExitListing() {
@@ -14,3 +16,8 @@ static int RegisterExitListing() {
 static int s_ExitListingRegistered = RegisterExitListing();
 
 Semaphore s_OwnerSema = CreateSema(1);
+
+Param assertquery(0, "assertquery", "[core] Ask before aborting due to assertion failure");
+
+// Destroyed at exit before the stream listing runs.
+HashTable s_ArgTable(101, false, 32, true, false);

@@ -13,7 +13,7 @@ static bool LocalIsNewer(const char* first, const char* second) {
     if (b < 0) return true;
     // Without both times there is nothing to compare: not newer.
     if (a == 0 || b == 0) return false;
-    return firstTime > secondTime;
+    return plat::CompareFileTimes(firstTime, secondTime) > 0;
 }
 
 static int32_t LocalOpen(const char* name, uint8_t readOnly) {
