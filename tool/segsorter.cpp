@@ -1,12 +1,12 @@
 #include "tool/segsorter.h"
 
-#include <cstdlib>
 #include <cstring>
 
-#include "core/memory.h"
 #include "core/output.h"
-#include "core/strings.h"
 #include "file/stream.h"
+#include "tool/dumpreader.h"
+#include "tool/names.h"
+#include "tool/sortedwriter.h"
 
 const char kUsage[] = "Usage: segsorter loaddump sortedfile [excludelist]";
 const char kDescription[] =
@@ -14,113 +14,112 @@ const char kDescription[] =
     "       ::LOADSEG:: statements together, eliminating\n"
     "       duplicates and extra lines\n";
 
-const int kLineBufferSize = 4096;
 // Both records are closed by the first ')' from this offset on, before the
 // kind of record is known.
 const size_t kCloseSearchOffset = 12;
 const size_t kSegmentNameOffset = 12;
 const size_t kOpenNameOffset = 9;
 
-// A node with its own copy of the name, everything else zero. Null, with the
-// model marked incomplete, when memory runs out.
-template <typename Node>
-static Node* NewNode(const char* name, bool* outOfMemory) {
-    char* copy = strdup(name);
-    Node* node = copy ? new ("segsorter", __LINE__) Node() : nullptr;
-    if (node) {
-        node->m_Name = copy;
-        return node;
-    }
-    free(copy);
-    *outOfMemory = true;
-    return nullptr;
+// A file's key within the one index of all entries: its folded name and its
+// segment.
+static uint32_t EntryHash(uint32_t foldedName, int32_t segment) {
+    return FinishHash(foldedName ^ (static_cast<uint64_t>(segment) + 1) * 0x9E3779B97F4A7C15ull);
 }
 
-void SegmentList::BeginSegment(const char* name) {
-    LoadSegment** link = &m_First;
-    for (; *link; link = &(*link)->m_Next) {
-        if (EqualNoCase((*link)->m_Name, name)) {
-            m_Current = *link;
-            return;
-        }
-    }
-    LoadSegment* segment = NewNode<LoadSegment>(name, &m_OutOfMemory);
-    if (!segment) return;
-    *link = segment;
-    m_Current = segment;
+LoadSegment* SegmentList::NewSegment(const char* name, size_t length, uint32_t hash) {
+    LoadSegment* segment = m_Arena.New<LoadSegment>();
+    char* copy = segment ? m_Arena.Copy(name, length) : nullptr;
+    if (!copy || !m_Segments.Add(hash, segment)) return nullptr;
+    *segment = LoadSegment{copy, static_cast<uint32_t>(length), m_SegmentCount++, nullptr, nullptr,
+                           nullptr};
+    (m_Last ? m_Last->m_Next : m_First) = segment;
+    m_Last = segment;
+    return segment;
 }
 
-void SegmentList::AddOpen(const char* name) {
-    if (!m_Current) BeginSegment("default");
+void SegmentList::BeginSegment(const char* name, size_t length) {
+    uint32_t hash = NameHash<true>(name, length);
+    LoadSegment* segment = m_Segments.Find(hash, [&](const LoadSegment* s) {
+        return s->m_Length == length && EqualFolded(s->m_Name, name, length);
+    });
+    if (!segment) segment = NewSegment(name, length, hash);
+    if (segment) m_Current = segment;
+    m_OutOfMemory |= segment == nullptr;
+}
+
+NameGroup* SegmentList::FindOrAddGroup(const char* name, size_t length) {
+    uint32_t hash = NameHash<false>(name, length);
+    NameGroup* group = m_Groups.Find(hash, [&](const NameGroup* g) {
+        return g->m_Length == length && memcmp(g->m_Name, name, length) == 0;
+    });
+    if (group) return group;
+    group = m_Arena.New<NameGroup>();
+    char* copy = group ? m_Arena.Copy(name, length) : nullptr;
+    if (!copy || !m_Groups.Add(hash, group)) return nullptr;
+    *group = NameGroup{copy, static_cast<uint32_t>(length), 0, nullptr, false};
+    return group;
+}
+
+void SegmentList::AddOpen(const char* name, size_t length) {
+    if (!m_Current) BeginSegment("default", 7);
     if (!m_Current) return;
-    if (name[0] == '$' && (name[1] == '\\' || name[1] == '/')) name += 2;
-    OpenEntry** link = &m_Current->m_Opens;
-    for (; *link; link = &(*link)->m_Next)
-        if (EqualNoCase((*link)->m_Name, name)) return;
-    OpenEntry* entry = NewNode<OpenEntry>(name, &m_OutOfMemory);
-    if (!entry) return;
-    *link = entry;
-}
-
-void SegmentList::ParseLine(char* line) {
-    size_t length = strlen(line);
-    if (length <= kCloseSearchOffset) return;
-    char* close = static_cast<char*>(
-        memchr(line + kCloseSearchOffset, ')', length - kCloseSearchOffset));
-    if (!close) return;
-    *close = 0;
-    if (StartsWithNoCase(line, "::LoadSeg::"))
-        BeginSegment(line + kSegmentNameOffset);
-    else if (StartsWithNoCase(line, "::Open::"))
-        AddOpen(line + kOpenNameOffset);
-}
-
-// Names go out with plain writes, never through one bounded formatted call,
-// so a name of any length the dump can carry arrives whole.
-static bool WriteText(Stream* stream, const char* text) {
-    int32_t length = static_cast<int32_t>(strlen(text));
-    return stream->Write(text, length) == length;
-}
-
-static bool WriteNotes(Stream* stream, const LoadSegment* list, const LoadSegment* self,
-                       const char* name) {
-    bool ok = true;
-    for (const LoadSegment* other = list; other; other = other->m_Next) {
-        if (other == self) continue;
-        for (const OpenEntry* entry = other->m_Opens; entry; entry = entry->m_Next) {
-            if (strcmp(entry->m_Name, name) != 0) continue;
-            ok &= WriteText(stream, "  // DupSeg ");
-            ok &= WriteText(stream, other->m_Name);
-            break;  // names are unique within a segment
-        }
+    if (name[0] == '$' && (name[1] == '\\' || name[1] == '/')) {
+        name += 2;
+        length -= 2;
     }
-    return ok;
+    int32_t segment = m_Current->m_Index;
+    uint32_t hash = EntryHash(NameHash<true>(name, length), segment);
+    if (m_Entries.Find(hash, [&](const OpenEntry* e) {
+            return e->m_Segment == segment && e->m_Length == length &&
+                   EqualFolded(e->m_Name, name, length);
+        }))
+        return;
+    NameGroup* group = FindOrAddGroup(name, length);
+    OpenEntry* entry = group ? m_Arena.New<OpenEntry>() : nullptr;
+    if (!entry || !m_Entries.Add(hash, entry)) {
+        m_OutOfMemory = true;
+        return;
+    }
+    *entry = OpenEntry{group->m_Name, group->m_Length, segment, group, nullptr, group->m_Members};
+    group->m_Members = entry;
+    group->m_Count++;
+    (m_Current->m_LastOpen ? m_Current->m_LastOpen->m_Next : m_Current->m_Opens) = entry;
+    m_Current->m_LastOpen = entry;
 }
+
+void SegmentList::ParsePiece(const char* piece, size_t length) {
+    if (length <= kCloseSearchOffset) return;
+    const char* close = static_cast<const char*>(
+        memchr(piece + kCloseSearchOffset, ')', length - kCloseSearchOffset));
+    // A zero byte ends the line, as the text functions would read it: one
+    // before the ')' hides it.
+    if (!close || memchr(piece, 0, close - piece)) return;
+    uint64_t head = FoldWord(LoadWord(piece, 0, 8));
+    if (head == FoldWord(LoadWord("::LoadSe", 0, 8)) && EqualFolded(piece + 8, "g::", 3))
+        BeginSegment(piece + kSegmentNameOffset, close - piece - kSegmentNameOffset);
+    else if (head == FoldWord(LoadWord("::Open::", 0, 8)))
+        AddOpen(piece + kOpenNameOffset, close - piece - kOpenNameOffset);
+}
+
+void SegmentList::ParseLine(const char* line) { ParsePiece(line, strlen(line)); }
 
 bool SegmentList::Write(Stream* stream) {
-    bool ok = true;
-    for (const LoadSegment* segment = m_First; segment; segment = segment->m_Next) {
-        ok &= WriteText(stream, "::LOADSEG::(");
-        ok &= WriteText(stream, segment->m_Name);
-        ok &= WriteText(stream, ")\r\n");
-        for (const OpenEntry* entry = segment->m_Opens; entry; entry = entry->m_Next) {
-            ok &= WriteText(stream, "::OPEN::(");
-            ok &= WriteText(stream, entry->m_Name);
-            ok &= WriteText(stream, ")");
-            ok &= WriteNotes(stream, m_First, segment, entry->m_Name);
-            ok &= WriteText(stream, "\r\n");
-        }
-    }
-    return ok;
+    SortedWriter writer(stream, m_SegmentCount);
+    for (LoadSegment* segment = m_First; segment; segment = segment->m_Next)
+        writer.AddSegment(segment);
+    for (const LoadSegment* segment = m_First; segment; segment = segment->m_Next)
+        writer.WriteSegment(segment);
+    return writer.Finish();
 }
 
-// fgetline ends a line on a failed read as it does at end of file; one more
-// read tells the two apart, so a failing disk is not taken for a short dump.
+// fgetline ends a line on a failed read as it does at end of file; the reader
+// tells the two apart, so a failing disk is not taken for a short dump.
 static bool ReadWhole(Stream* dump, SegmentList* list) {
-    char line[kLineBufferSize];
-    while (fgetline(line, sizeof line, dump) > 0) list->ParseLine(line);
-    char probe;
-    return dump->Read(&probe, 1) == 0;
+    DumpReader reader(dump);
+    const char* piece;
+    size_t length;
+    while (reader.Next(&piece, &length)) list->ParsePiece(piece, length);
+    return !reader.Failed();
 }
 
 static int WriteSorted(SegmentList* list, const char* sortedName) {

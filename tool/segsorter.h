@@ -1,40 +1,79 @@
 // The load-order tool: groups a load dump's ::OPEN:: records under the
 // ::LOADSEG:: segment they were opened in and writes the sorted file.
+//
+// The model is lists in first-appearance order, as the sorted file shows
+// them, with indexes beside the lists so that finding a segment, a file
+// within a segment, or every segment holding a file costs the same however
+// large the dump.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+
+#include "tool/arena.h"
+#include "tool/index.h"
 
 struct Stream;
 
 extern const char kUsage[];
 extern const char kDescription[];
 
+struct OpenEntry;
+
+// One exact spelling of a file name, and every segment entry written so.
+struct NameGroup {
+    const char* m_Name;
+    uint32_t m_Length;
+    int32_t m_Count;
+    OpenEntry* m_Members;  // linked by m_NextSame; put in segment order when written
+    bool m_Sorted;
+};
+
 struct OpenEntry {
-    char* m_Name;  // as first written within its segment
+    const char* m_Name;  // as first written within its segment (its group's text)
+    uint32_t m_Length;
+    int32_t m_Segment;  // index of its segment in the list
+    NameGroup* m_Group;
     OpenEntry* m_Next;
+    OpenEntry* m_NextSame;
 };
 
 struct LoadSegment {
     char* m_Name;  // as first written
+    uint32_t m_Length;
+    int32_t m_Index;
     OpenEntry* m_Opens;
+    OpenEntry* m_LastOpen;
     LoadSegment* m_Next;
 };
 
-// The parse state of one run. Its nodes live until the process ends.
-struct SegmentList {
-    // Takes one line as fgetline stored it; the line's ')' is overwritten.
-    void ParseLine(char* line);
+// The parse state of one run.
+class SegmentList {
+public:
+    // One zero-terminated line, as fgetline stores it.
+    void ParseLine(const char* line);
+    // The same for a piece of known length; it ends at a zero byte, if any.
+    void ParsePiece(const char* piece, size_t length);
     // Returns false when a write to the stream failed.
     bool Write(Stream* stream);
 
     LoadSegment* m_First = nullptr;
     LoadSegment* m_Current = nullptr;
-    // A node or name could not be allocated: the model is incomplete.
+    LoadSegment* m_Last = nullptr;
+    int32_t m_SegmentCount = 0;
+    // A record could not be allocated: the model is incomplete.
     bool m_OutOfMemory = false;
 
 private:
-    void BeginSegment(const char* name);
-    void AddOpen(const char* name);
+    void BeginSegment(const char* name, size_t length);
+    void AddOpen(const char* name, size_t length);
+    LoadSegment* NewSegment(const char* name, size_t length, uint32_t hash);
+    NameGroup* FindOrAddGroup(const char* name, size_t length);
+
+    Arena m_Arena;
+    Index<LoadSegment> m_Segments;
+    Index<OpenEntry> m_Entries;
+    Index<NameGroup> m_Groups;
 };
 
 // Returns 1 after a successful run, -1 after any failure.

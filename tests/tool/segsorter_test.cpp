@@ -159,13 +159,14 @@ TEST_F(SegsorterTest, FailuresAreReportedAndCreateNothing) {
 
 TEST_F(SegsorterTest, DeviceFailuresAreNotTakenForSuccess) {
     std::string dump;
-    for (int i = 0; i < 2000; ++i) dump += "::LOADSEG::(s" + std::to_string(i) + ")\n";
+    for (int i = 0; i < 120000; ++i) dump += "::LOADSEG::(s" + std::to_string(i) + ")\n";
+    ASSERT_GT(dump.size(), 2u << 20);  // more than one large read, more than one write
     std::string in = m_Dir.Write("dump.txt", dump);
     std::string out = m_Dir.Path("out.txt");
 
     // A read that fails part way must not pass for the end of a short dump.
     s_FaultPlan.m_Inner = &LocalDevice.m_Device;
-    s_FaultPlan.m_FailReadFrom = 3;
+    s_FaultPlan.m_FailReadFrom = 2;
     s_ReadDevice = const_cast<FileDevice*>(&FaultDevice);
     EXPECT_EQ(ProcessDump(in.c_str(), out.c_str(), nullptr), -1);
     EXPECT_NE(m_System.m_Console.find("Error: Cannot read load dump"), std::string::npos);

@@ -1,0 +1,34 @@
+// Bump allocation for the tool's model: millions of small records that all
+// live exactly as long as one run, so they are carved from large blocks and
+// released together.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <new>
+
+class Arena {
+public:
+    Arena() = default;
+    ~Arena();
+    // Null when memory is exhausted. alignment is a power of two.
+    void* Allocate(size_t size, size_t alignment = alignof(std::max_align_t));
+    // A value-initialised T; null when memory is exhausted.
+    template <typename T>
+    T* New() {
+        void* block = Allocate(sizeof(T), alignof(T));
+        return block ? new (block) T() : nullptr;
+    }
+    // A terminated copy of length bytes of text; null when memory is exhausted.
+    char* Copy(const char* text, size_t length);
+
+    Arena(const Arena&) = delete;
+    Arena& operator=(const Arena&) = delete;
+
+private:
+    bool NewBlock(size_t size);
+
+    void* m_Blocks = nullptr;  // each block's first word links the one before
+    uint8_t* m_Free = nullptr;
+    size_t m_Left = 0;
+};

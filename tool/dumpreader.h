@@ -1,0 +1,33 @@
+// Hands out a load dump in the pieces fgetline gives with a 4096-byte line
+// buffer (a line up to and including its line feed, or 4095 bytes of a longer
+// one), but reads the stream in large blocks that bypass its small buffer.
+#pragma once
+
+#include <cstddef>
+
+struct Stream;
+
+const size_t kMaxPiece = 4095;
+
+class DumpReader {
+public:
+    explicit DumpReader(Stream* stream);
+    ~DumpReader();
+    // false at the end of the dump, or when a read failed (then Failed()).
+    bool Next(const char** piece, size_t* length);
+    bool Failed() const { return m_Failed; }
+
+    DumpReader(const DumpReader&) = delete;
+    DumpReader& operator=(const DumpReader&) = delete;
+
+private:
+    bool Refill();
+    bool Take(size_t length, const char** piece, size_t* pieceLength);
+
+    Stream* m_Stream;
+    char* m_Block;
+    size_t m_Pos = 0;
+    size_t m_End = 0;
+    bool m_AtEnd = false;
+    bool m_Failed = false;
+};
