@@ -90,8 +90,8 @@ int main(int argc, char** argv) {
     Random random{argc > 3 ? strtoull(argv[3], nullptr, 10) | 1 : 0x2545F4914F6CDD1Dull};
     std::string profile = argv[1];
     if (profile == "typical") Visits(out, random, 100000, 50, 5000, 400, 200);
-    else if (profile == "large") Visits(out, random, 10000000, 2000, 300000, 1500, 500);
-    else if (profile == "half") Visits(out, random, 25000000, 2000, 300000, 1500, 500);
+    else if (profile == "large") Visits(out, random, 10000000, 2000, 300000, 300, 500);
+    else if (profile == "half") Visits(out, random, 25000000, 2000, 300000, 300, 500);
     else if (profile == "wide") Wide(out, random);
     else if (profile == "shared") Shared(out, random);
     else fprintf(stderr, "gendump: unknown profile %s\n", argv[1]);

@@ -30,23 +30,39 @@ bool DumpReader::Refill() {
     return !m_Failed;
 }
 
-bool DumpReader::Take(size_t length, const char** piece, size_t* pieceLength) {
-    *piece = m_Block + m_Pos;
-    *pieceLength = length;
+// The next piece, if the block in hand holds all of it.
+bool DumpReader::TakeBuffered(DumpPiece* piece) {
+    size_t available = m_End - m_Pos;
+    size_t window = available < kMaxPiece ? available : kMaxPiece;
+    const char* start = m_Block + m_Pos;
+    const char* lineFeed = static_cast<const char*>(memchr(start, '\n', window));
+    size_t length = lineFeed ? lineFeed - start + 1 : 0;
+    if (!lineFeed && available >= kMaxPiece) length = kMaxPiece;
+    if (!lineFeed && m_AtEnd) length = available;  // the last line, without a line feed
+    if (length == 0) return false;
+    *piece = DumpPiece{start, length};
     m_Pos += length;
     return true;
 }
 
-bool DumpReader::Next(const char** piece, size_t* length) {
-    while (!m_Failed) {
-        size_t available = m_End - m_Pos;
-        size_t window = available < kMaxPiece ? available : kMaxPiece;
-        const char* start = m_Block + m_Pos;
-        const char* lineFeed = static_cast<const char*>(memchr(start, '\n', window));
-        if (lineFeed) return Take(lineFeed - start + 1, piece, length);
-        if (available >= kMaxPiece) return Take(kMaxPiece, piece, length);
-        if (m_AtEnd) return available > 0 && Take(available, piece, length);
-        Refill();
+size_t DumpReader::NextBatch(DumpPiece* pieces, size_t max) {
+    size_t count = 0;
+    while (count < max && !m_Failed) {
+        if (TakeBuffered(&pieces[count])) {
+            count++;
+        } else if (count > 0 || m_AtEnd) {
+            break;
+        } else {
+            Refill();
+        }
     }
-    return false;
+    return count;
+}
+
+bool DumpReader::Next(const char** piece, size_t* length) {
+    DumpPiece one;
+    if (NextBatch(&one, 1) == 0) return false;
+    *piece = one.m_Text;
+    *length = one.m_Length;
+    return true;
 }

@@ -9,12 +9,21 @@ struct Stream;
 
 const size_t kMaxPiece = 4095;
 
+struct DumpPiece {
+    const char* m_Text;
+    size_t m_Length;
+};
+
 class DumpReader {
 public:
     explicit DumpReader(Stream* stream);
     ~DumpReader();
     // false at the end of the dump, or when a read failed (then Failed()).
     bool Next(const char** piece, size_t* length);
+    // Up to max pieces, all from the block in hand (they stay valid until the
+    // next call); another block is read only when none is left. 0 at the end
+    // of the dump or when a read failed.
+    size_t NextBatch(DumpPiece* pieces, size_t max);
     bool Failed() const { return m_Failed; }
 
     DumpReader(const DumpReader&) = delete;
@@ -22,7 +31,7 @@ public:
 
 private:
     bool Refill();
-    bool Take(size_t length, const char** piece, size_t* pieceLength);
+    bool TakeBuffered(DumpPiece* piece);
 
     Stream* m_Stream;
     char* m_Block;

@@ -10,7 +10,8 @@
 template <typename T>
 class Index {
 public:
-    Index() = default;
+    // firstSize: slots of the first table, a power of two.
+    explicit Index(uint32_t firstSize = 64) : m_FirstSize(firstSize) {}
     ~Index() { operator delete(m_Slots, "segsorter", __LINE__); }
 
     template <typename Match>
@@ -21,6 +22,19 @@ public:
             if (!slot.m_Item) return nullptr;
             if (slot.m_Hash == hash && match(slot.m_Item)) return slot.m_Item;
         }
+    }
+
+    // Hints that hash is about to be looked up.
+    void Prefetch(uint32_t hash) const {
+        if (m_Slots) __builtin_prefetch(&m_Slots[hash & m_Mask]);
+    }
+
+    // The first record filed under hash, which may be another key's: only
+    // for prefetching what a lookup will compare.
+    T* Candidate(uint32_t hash) const {
+        if (!m_Slots) return nullptr;
+        for (uint32_t i = hash & m_Mask;; i = (i + 1) & m_Mask)
+            if (!m_Slots[i].m_Item || m_Slots[i].m_Hash == hash) return m_Slots[i].m_Item;
     }
 
     // false when memory is exhausted.
@@ -47,7 +61,7 @@ private:
     }
 
     bool Grow() {
-        uint32_t size = m_Slots ? (m_Mask + 1) * 2 : 64;
+        uint32_t size = m_Slots ? (m_Mask + 1) * 2 : m_FirstSize;
         if (size == 0) return false;  // 2^32 slots: past what a 32-bit hash can spread
         Slot* slots = static_cast<Slot*>(operator new(size * sizeof(Slot), "segsorter", __LINE__));
         if (!slots) return false;
@@ -63,4 +77,5 @@ private:
     Slot* m_Slots = nullptr;
     uint32_t m_Mask = 0;
     uint32_t m_Count = 0;
+    uint32_t m_FirstSize;
 };

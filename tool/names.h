@@ -56,3 +56,29 @@ inline bool EqualFolded(const char* a, const char* b, size_t length) {
         if (FoldWord(LoadWord(a, i, length)) != FoldWord(LoadWord(b, i, length))) return false;
     return true;
 }
+
+// A mask with the high bit set in exactly the bytes of word that are zero
+// (no borrow runs from one byte into the next).
+inline uint64_t ZeroBytes(uint64_t word) {
+    const uint64_t low7 = 0x7F7F7F7F7F7F7F7Full;
+    return ~(((word & low7) + low7) | word | low7);
+}
+
+// Where a record's name ends: the first ')' at or after offset from, unless a
+// zero byte (the end of the text, as the text functions read it) comes first.
+// Null when neither stands within length.
+inline const char* FindClose(const char* text, size_t from, size_t length) {
+    const uint64_t parens = 0x2929292929292929ull;  // ')'
+    for (size_t at = 0; at < length; at += 8) {
+        uint64_t word = LoadWord(text, at, length);
+        uint64_t zeros = ZeroBytes(word);
+        uint64_t closes = at + 8 > from ? ZeroBytes(word ^ parens) : 0;
+        if (at < from && at + 8 > from) closes &= ~0ull << (8 * (from - at));
+        if (length - at < 8) zeros &= (1ull << (8 * (length - at))) - 1;  // not the padding
+        uint64_t hits = zeros | closes;
+        if (!hits) continue;
+        size_t offset = at + __builtin_ctzll(hits) / 8;
+        return (closes >> (8 * (offset - at)) & 0x80) ? text + offset : nullptr;
+    }
+    return nullptr;
+}

@@ -20,21 +20,22 @@ const size_t kCloseSearchOffset = 12;
 const size_t kSegmentNameOffset = 12;
 const size_t kOpenNameOffset = 9;
 
-// A file's key within the one index of all entries: its folded name and its
-// segment.
-static uint32_t EntryHash(uint32_t foldedName, int32_t segment) {
-    return FinishHash(foldedName ^ (static_cast<uint64_t>(segment) + 1) * 0x9E3779B97F4A7C15ull);
+// The segments' indexes are the only parts of the model with destructors.
+SegmentList::~SegmentList() {
+    for (LoadSegment* segment = m_First; segment; segment = segment->m_Next)
+        segment->m_Entries.~Index();
 }
 
 LoadSegment* SegmentList::NewSegment(const char* name, size_t length, uint32_t hash) {
-    LoadSegment* segment = m_Arena.New<LoadSegment>();
-    char* copy = segment ? m_Arena.Copy(name, length) : nullptr;
-    if (!copy || !m_Segments.Add(hash, segment)) return nullptr;
-    *segment = LoadSegment{copy, static_cast<uint32_t>(length), m_SegmentCount++, nullptr, nullptr,
-                           nullptr};
+    char* copy = m_Arena.Copy(name, length);
+    LoadSegment* segment = copy ? m_Arena.New<LoadSegment>() : nullptr;
+    if (!segment) return nullptr;
+    segment->m_Name = copy;
+    segment->m_Length = static_cast<uint32_t>(length);
+    segment->m_Index = m_SegmentCount++;
     (m_Last ? m_Last->m_Next : m_First) = segment;
     m_Last = segment;
-    return segment;
+    return m_Segments.Add(hash, segment) ? segment : nullptr;
 }
 
 void SegmentList::BeginSegment(const char* name, size_t length) {
@@ -60,45 +61,71 @@ NameGroup* SegmentList::FindOrAddGroup(const char* name, size_t length) {
     return group;
 }
 
-void SegmentList::AddOpen(const char* name, size_t length) {
-    if (!m_Current) BeginSegment("default", 7);
-    if (!m_Current) return;
-    if (name[0] == '$' && (name[1] == '\\' || name[1] == '/')) {
-        name += 2;
-        length -= 2;
-    }
-    int32_t segment = m_Current->m_Index;
-    uint32_t hash = EntryHash(NameHash<true>(name, length), segment);
-    if (m_Entries.Find(hash, [&](const OpenEntry* e) {
-            return e->m_Segment == segment && e->m_Length == length &&
-                   EqualFolded(e->m_Name, name, length);
+void SegmentList::AddOpen(const PendingOpen& open) {
+    const char* name = open.m_Name;
+    size_t length = open.m_Length;
+    LoadSegment* segment = open.m_Segment;
+    if (segment->m_Entries.Find(open.m_Hash, [&](const OpenEntry* e) {
+            return e->m_Length == length && EqualFolded(e->Name(), name, length);
         }))
         return;
     NameGroup* group = FindOrAddGroup(name, length);
-    OpenEntry* entry = group ? m_Arena.New<OpenEntry>() : nullptr;
-    if (!entry || !m_Entries.Add(hash, entry)) {
+    void* block = group ? m_Arena.Allocate(sizeof(OpenEntry) + length + 1, alignof(OpenEntry))
+                        : nullptr;
+    OpenEntry* entry = static_cast<OpenEntry*>(block);
+    if (!entry || !segment->m_Entries.Add(open.m_Hash, entry)) {
         m_OutOfMemory = true;
         return;
     }
-    *entry = OpenEntry{group->m_Name, group->m_Length, segment, group, nullptr, group->m_Members};
+    *entry = OpenEntry{group, nullptr, group->m_Members, segment->m_Index,
+                       static_cast<uint32_t>(length)};
+    memcpy(entry + 1, name, length);
+    reinterpret_cast<char*>(entry + 1)[length] = 0;
     group->m_Members = entry;
     group->m_Count++;
-    (m_Current->m_LastOpen ? m_Current->m_LastOpen->m_Next : m_Current->m_Opens) = entry;
-    m_Current->m_LastOpen = entry;
+    (segment->m_LastOpen ? segment->m_LastOpen->m_Next : segment->m_Opens) = entry;
+    segment->m_LastOpen = entry;
+}
+
+bool SegmentList::Classify(const char* piece, size_t length, PendingOpen* open) {
+    if (length <= kCloseSearchOffset) return false;
+    const char* close = FindClose(piece, kCloseSearchOffset, length);
+    if (!close) return false;
+    uint64_t head = FoldWord(LoadWord(piece, 0, 8));
+    if (head == FoldWord(LoadWord("::LoadSe", 0, 8)) && EqualFolded(piece + 8, "g::", 3)) {
+        BeginSegment(piece + kSegmentNameOffset, close - piece - kSegmentNameOffset);
+        return false;
+    }
+    if (head != FoldWord(LoadWord("::Open::", 0, 8))) return false;
+    if (!m_Current) BeginSegment("default", 7);
+    if (!m_Current) return false;
+    const char* name = piece + kOpenNameOffset;
+    if (name[0] == '$' && (name[1] == '\\' || name[1] == '/')) name += 2;
+    size_t nameLength = close - name;
+    *open = PendingOpen{name, nameLength, m_Current, NameHash<true>(name, nameLength)};
+    return true;
+}
+
+// Segments are taken as their records come, so every file is looked up in
+// the segment current at its own line; files are added in line order.
+void SegmentList::ParseBatch(const DumpPiece* pieces, size_t count) {
+    PendingOpen opens[kBatch];
+    size_t n = 0;
+    for (size_t i = 0; i < count && i < kBatch; ++i)
+        if (Classify(pieces[i].m_Text, pieces[i].m_Length, &opens[n]))
+            opens[n].m_Segment->m_Entries.Prefetch(opens[n].m_Hash), n++;
+    for (size_t i = 0; i < n; ++i) {
+        const OpenEntry* e = opens[i].m_Segment->m_Entries.Candidate(opens[i].m_Hash);
+        if (!e) continue;
+        __builtin_prefetch(e);
+        __builtin_prefetch(reinterpret_cast<const char*>(e) + 64);
+    }
+    for (size_t i = 0; i < n; ++i) AddOpen(opens[i]);
 }
 
 void SegmentList::ParsePiece(const char* piece, size_t length) {
-    if (length <= kCloseSearchOffset) return;
-    const char* close = static_cast<const char*>(
-        memchr(piece + kCloseSearchOffset, ')', length - kCloseSearchOffset));
-    // A zero byte ends the line, as the text functions would read it: one
-    // before the ')' hides it.
-    if (!close || memchr(piece, 0, close - piece)) return;
-    uint64_t head = FoldWord(LoadWord(piece, 0, 8));
-    if (head == FoldWord(LoadWord("::LoadSe", 0, 8)) && EqualFolded(piece + 8, "g::", 3))
-        BeginSegment(piece + kSegmentNameOffset, close - piece - kSegmentNameOffset);
-    else if (head == FoldWord(LoadWord("::Open::", 0, 8)))
-        AddOpen(piece + kOpenNameOffset, close - piece - kOpenNameOffset);
+    DumpPiece one{piece, length};
+    ParseBatch(&one, 1);
 }
 
 void SegmentList::ParseLine(const char* line) { ParsePiece(line, strlen(line)); }
@@ -116,9 +143,9 @@ bool SegmentList::Write(Stream* stream) {
 // tells the two apart, so a failing disk is not taken for a short dump.
 static bool ReadWhole(Stream* dump, SegmentList* list) {
     DumpReader reader(dump);
-    const char* piece;
-    size_t length;
-    while (reader.Next(&piece, &length)) list->ParsePiece(piece, length);
+    DumpPiece pieces[SegmentList::kBatch];
+    while (size_t count = reader.NextBatch(pieces, SegmentList::kBatch))
+        list->ParseBatch(pieces, count);
     return !reader.Failed();
 }
 

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "tool/arena.h"
+#include "tool/dumpreader.h"
 #include "tool/index.h"
 
 struct Stream;
@@ -29,13 +30,15 @@ struct NameGroup {
     bool m_Sorted;
 };
 
+// A file of a segment. Its name, as first written within the segment, follows
+// the record, so that finding it costs one trip to memory, not two.
 struct OpenEntry {
-    const char* m_Name;  // as first written within its segment (its group's text)
-    uint32_t m_Length;
-    int32_t m_Segment;  // index of its segment in the list
     NameGroup* m_Group;
     OpenEntry* m_Next;
     OpenEntry* m_NextSame;
+    int32_t m_Segment;  // index of its segment in the list
+    uint32_t m_Length;
+    const char* Name() const { return reinterpret_cast<const char*>(this + 1); }
 };
 
 struct LoadSegment {
@@ -45,6 +48,9 @@ struct LoadSegment {
     OpenEntry* m_Opens;
     OpenEntry* m_LastOpen;
     LoadSegment* m_Next;
+    // Its files by folded name. Small at first: a dump may hold many
+    // segments of few files.
+    Index<OpenEntry> m_Entries{8};
 };
 
 // The parse state of one run.
@@ -54,6 +60,11 @@ public:
     void ParseLine(const char* line);
     // The same for a piece of known length; it ends at a zero byte, if any.
     void ParsePiece(const char* piece, size_t length);
+    // Up to kBatch pieces at once, with the same result as one at a time: the
+    // lookups of their files are started together, so that their waits for
+    // memory overlap.
+    void ParseBatch(const DumpPiece* pieces, size_t count);
+    static const size_t kBatch = 64;
     // Returns false when a write to the stream failed.
     bool Write(Stream* stream);
 
@@ -64,15 +75,29 @@ public:
     // A record could not be allocated: the model is incomplete.
     bool m_OutOfMemory = false;
 
+    SegmentList() = default;
+    ~SegmentList();
+    SegmentList(const SegmentList&) = delete;
+    SegmentList& operator=(const SegmentList&) = delete;
+
 private:
+    // An OPEN record whose file is yet to be looked up in its segment.
+    struct PendingOpen {
+        const char* m_Name;
+        size_t m_Length;
+        LoadSegment* m_Segment;
+        uint32_t m_Hash;
+    };
+
+    // Takes a LOADSEG record at once; true for an OPEN record, described in *open.
+    bool Classify(const char* piece, size_t length, PendingOpen* open);
     void BeginSegment(const char* name, size_t length);
-    void AddOpen(const char* name, size_t length);
+    void AddOpen(const PendingOpen& open);
     LoadSegment* NewSegment(const char* name, size_t length, uint32_t hash);
     NameGroup* FindOrAddGroup(const char* name, size_t length);
 
     Arena m_Arena;
     Index<LoadSegment> m_Segments;
-    Index<OpenEntry> m_Entries;
     Index<NameGroup> m_Groups;
 };
 

@@ -72,7 +72,7 @@ void SortedWriter::WriteSegment(const LoadSegment* segment) {
     Put(")\r\n", 3);
     for (const OpenEntry* entry = segment->m_Opens; entry; entry = entry->m_Next) {
         Put("::OPEN::(", 9);
-        Put(entry->m_Name, entry->m_Length);
+        Put(entry->Name(), entry->m_Length);
         Put(")", 1);
         WriteNotes(entry);
         Put("\r\n", 2);

@@ -59,6 +59,8 @@ TEST_F(SegsorterTest, NamesCloseAtTheFirstParenthesisFromTheThirteenthCharacter)
               "::LOADSEG::(s)\r\n::OPEN::(abc)\r\n");
     EXPECT_EQ(Sort("::LOADSEG::(s)\n::OPEN::(a)b)\n"), "::LOADSEG::(s)\r\n::OPEN::(a)b)\r\n");
     EXPECT_EQ(Sort("::LOADSEG::(a)b)\n"), "::LOADSEG::(a)\r\n");
+    // A ')' just before the thirteenth character does not count, nor does a '(' after it.
+    EXPECT_EQ(Sort("::LOADSEG::(s)\n::OPEN::(ab)(cd)\n"), "::LOADSEG::(s)\r\n::OPEN::(ab)(cd)\r\n");
     // A keyword with no closing parenthesis far enough in is not a record.
     EXPECT_EQ(Sort("::LOADSEG::(x\n::LOADSEG::(seg\n::OPEN::(file.dat\n"), "");
     // The character after the keyword is skipped without being looked at.
