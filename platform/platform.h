@@ -69,6 +69,34 @@ void SemaClose(Sema* sema);
 // Non-zero id of the calling thread.
 uint32_t ThreadId();
 
+// --------------------------------------------------------------- sockets
+// Connected TCP streams over IPv4. A SocketHandle holds a POSIX descriptor or
+// a Windows SOCKET (pointer-wide); -1 is no socket. Nagle's delay is turned
+// off on every connected socket: traffic here is small requests, each waiting
+// for its reply.
+typedef intptr_t SocketHandle;
+
+// Connects to host ("localhost" or dotted IPv4) at port. -1 on failure.
+SocketHandle SocketConnect(const char* host, int32_t port);
+// A socket listening on address (dotted IPv4 or "localhost") and port; port 0
+// takes any free one (see SocketPort). -1 on failure, such as a port in use.
+SocketHandle SocketListen(const char* address, int32_t port);
+// The local port a socket is bound to. -1 on failure.
+int32_t SocketPort(SocketHandle socket);
+// Waits up to timeoutMs for data (or, on a listening socket, a connection)
+// to be ready. 1 when ready, 0 on time-out or interruption, -1 on failure.
+int32_t SocketWait(SocketHandle socket, int32_t timeoutMs);
+// The next connection on a listening socket. -1 on failure.
+SocketHandle SocketAccept(SocketHandle listener);
+// Bytes moved, at least 1; -1 on failure. A peer that has gone away is a
+// failure, never a signal. Recv returns 0 when the peer closed its end.
+int32_t SocketSend(SocketHandle socket, const void* buffer, int32_t count);
+int32_t SocketRecv(SocketHandle socket, void* buffer, int32_t count);
+// Ends both directions, which wakes any thread blocked on the socket; the
+// socket stays allocated until SocketClose.
+void SocketShutdown(SocketHandle socket);
+void SocketClose(SocketHandle socket);
+
 // --------------------------------------------------------------- console
 // Console text attributes use the Windows values (7 grey, 12 bright red, ...).
 void ConsoleWriteChar(int c);
@@ -106,6 +134,19 @@ int32_t MessageBox(const char* text, const char* caption, uint32_t style);
 // --------------------------------------------------------------- process
 // Ends the process at once with status, after flushing standard output.
 [[noreturn]] void EndProcess(int status);
+
+// Ctrl-C (and on POSIX SIGTERM) stops ending the process and instead raises
+// a flag that Interrupted() reads. false when the handler cannot be set.
+bool CatchInterrupt();
+bool Interrupted();
+
+// Starts the program argv[0] with the arguments that follow up to a null; it
+// shares the caller's console. An id for ProcessStop, or -1 on failure.
+int64_t ProcessStart(const char* const* argv);
+// Stops a started process and waits for it: on POSIX as Ctrl-C would (and
+// outright when it has not ended 5 seconds later), on Windows at once with
+// status 1. Returns its exit status, -1 when killed by a signal or unknown.
+int32_t ProcessStop(int64_t process);
 
 // ------------------------------------------------------------------ time
 // Low 32 bits of the processor's time-stamp counter where the processor has

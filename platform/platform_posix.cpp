@@ -2,10 +2,17 @@
 // knows it runs on POSIX; its Win32 twin answers the same calls.
 #if !defined(_WIN32)
 
+#include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <spawn.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -30,6 +37,8 @@
 #include <cpuid.h>
 #include <x86intrin.h>
 #endif
+
+extern char** environ;
 
 namespace plat {
 
@@ -250,6 +259,97 @@ uint32_t ThreadId() {
 }
 #endif
 
+// --------------------------------------------------------------- sockets
+
+namespace {
+
+bool Ipv4Address(const char* host, int32_t port, sockaddr_in* address) {
+    if (!host || port < 0 || port > 65535) return false;
+    memset(address, 0, sizeof *address);
+    address->sin_family = AF_INET;
+    address->sin_port = htons(static_cast<uint16_t>(port));
+    if (strcmp(host, "localhost") == 0) host = "127.0.0.1";
+    return inet_pton(AF_INET, host, &address->sin_addr) == 1;
+}
+
+sockaddr* AsAddress(sockaddr_in* address) {
+    return reinterpret_cast<sockaddr*>(address);
+}
+
+int NoDelay(int fd) {
+    int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    return fd;
+}
+
+}  // namespace
+
+SocketHandle SocketConnect(const char* host, int32_t port) {
+    sockaddr_in address;
+    if (!Ipv4Address(host, port, &address) || port == 0) return -1;
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    if (connect(fd, AsAddress(&address), sizeof address) != 0) return CloseAndFail(fd);
+    return NoDelay(fd);
+}
+
+// SO_REUSEADDR only lets a restarted host take its port back from
+// connections still in TIME_WAIT; it never shares a live listener's port.
+SocketHandle SocketListen(const char* address, int32_t port) {
+    sockaddr_in local;
+    if (!Ipv4Address(address, port, &local)) return -1;
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (bind(fd, AsAddress(&local), sizeof local) != 0 || listen(fd, 16) != 0)
+        return CloseAndFail(fd);
+    return fd;
+}
+
+int32_t SocketPort(SocketHandle socket) {
+    sockaddr_in local;
+    socklen_t size = sizeof local;
+    if (getsockname(static_cast<int>(socket), AsAddress(&local), &size) != 0) return -1;
+    return ntohs(local.sin_port);
+}
+
+int32_t SocketWait(SocketHandle socket, int32_t timeoutMs) {
+    pollfd entry = {static_cast<int>(socket), POLLIN, 0};
+    int ready = poll(&entry, 1, timeoutMs);
+    if (ready < 0) return errno == EINTR ? 0 : -1;
+    return ready;
+}
+
+SocketHandle SocketAccept(SocketHandle listener) {
+    int fd = accept4(static_cast<int>(listener), nullptr, nullptr, SOCK_CLOEXEC);
+    return fd < 0 ? -1 : NoDelay(fd);
+}
+
+int32_t SocketSend(SocketHandle socket, const void* buffer, int32_t count) {
+    for (;;) {
+        ssize_t sent = send(static_cast<int>(socket), buffer, count, MSG_NOSIGNAL);
+        if (sent >= 0) return static_cast<int32_t>(sent);
+        if (errno != EINTR) return -1;
+    }
+}
+
+int32_t SocketRecv(SocketHandle socket, void* buffer, int32_t count) {
+    for (;;) {
+        ssize_t got = recv(static_cast<int>(socket), buffer, count, 0);
+        if (got >= 0) return static_cast<int32_t>(got);
+        if (errno != EINTR) return -1;
+    }
+}
+
+void SocketShutdown(SocketHandle socket) {
+    shutdown(static_cast<int>(socket), SHUT_RDWR);
+}
+
+void SocketClose(SocketHandle socket) {
+    close(static_cast<int>(socket));
+}
+
 // --------------------------------------------------------------- console
 void ConsoleWriteChar(int c) {
     putchar(c);
@@ -370,6 +470,65 @@ void EndProcess(int status) {
     fflush(stdout);
     fflush(stderr);
     _Exit(status);
+}
+
+namespace {
+
+volatile sig_atomic_t s_Interrupted = 0;
+
+void OnInterrupt(int) {
+    s_Interrupted = 1;
+}
+
+}  // namespace
+
+// No SA_RESTART: a blocking call in progress returns, so its caller can look.
+bool CatchInterrupt() {
+    struct sigaction action;
+    memset(&action, 0, sizeof action);
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    return sigaction(SIGINT, &action, nullptr) == 0 && sigaction(SIGTERM, &action, nullptr) == 0;
+}
+
+bool Interrupted() {
+    return s_Interrupted != 0;
+}
+
+int64_t ProcessStart(const char* const* argv) {
+    pid_t pid = 0;
+    fflush(stdout);
+    // posix_spawn takes char* const*, but never writes through it.
+    if (posix_spawn(&pid, argv[0], nullptr, nullptr, const_cast<char* const*>(argv), environ) != 0)
+        return -1;
+    return pid;
+}
+
+namespace {
+
+// The exit status once the process has ended within timeoutMs, -1 when
+// killed by a signal, -2 while it is still running.
+int32_t WaitExit(pid_t pid, int32_t timeoutMs) {
+    for (int32_t waited = 0;; waited += 10) {
+        int status = 0;
+        pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done < 0) return -1;
+        if (done == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (waited >= timeoutMs) return -2;
+        SleepMs(10);
+    }
+}
+
+}  // namespace
+
+int32_t ProcessStop(int64_t process) {
+    pid_t pid = static_cast<pid_t>(process);
+    if (process <= 0 || kill(pid, SIGINT) != 0) return -1;
+    int32_t status = WaitExit(pid, 5000);
+    if (status != -2) return status;
+    kill(pid, SIGKILL);
+    WaitExit(pid, 5000);
+    return -1;
 }
 
 // ------------------------------------------------------------------ time

@@ -5,6 +5,8 @@
 #include "platform/platform.h"
 
 // clang-format off
+#include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 #include <mmsystem.h>
 // clang-format on
@@ -12,8 +14,11 @@
 #include <cpuid.h>
 #include <x86intrin.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
 // windows.h defines these as macros for its own functions.
 #undef MessageBox
@@ -154,6 +159,114 @@ uint32_t ThreadId() {
     return GetCurrentThreadId();
 }
 
+// --------------------------------------------------------------- sockets
+
+namespace {
+
+// Winsock is started once, by the first call that makes a socket, and left
+// running until the process ends.
+bool SocketsReady() {
+    static const bool s_Ready = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    return s_Ready;
+}
+
+SOCKET ToSocket(SocketHandle socket) {
+    return static_cast<SOCKET>(socket);
+}
+
+SocketHandle CloseSocketAndFail(SOCKET socket) {
+    closesocket(socket);
+    return -1;
+}
+
+// Sockets are inheritable by default: a started process must not keep a
+// connection alive after this one closes it.
+SocketHandle Private(SOCKET socket, bool noDelay) {
+    if (socket == INVALID_SOCKET) return -1;
+    SetHandleInformation(reinterpret_cast<HANDLE>(socket), HANDLE_FLAG_INHERIT, 0);
+    BOOL on = TRUE;
+    if (noDelay)
+        setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+    return static_cast<SocketHandle>(socket);
+}
+
+bool Ipv4Address(const char* host, int32_t port, sockaddr_in* address) {
+    if (!host || port < 0 || port > 65535 || !SocketsReady()) return false;
+    memset(address, 0, sizeof *address);
+    address->sin_family = AF_INET;
+    address->sin_port = htons(static_cast<u_short>(port));
+    if (strcmp(host, "localhost") == 0) host = "127.0.0.1";
+    return inet_pton(AF_INET, host, &address->sin_addr) == 1;
+}
+
+sockaddr* AsAddress(sockaddr_in* address) {
+    return reinterpret_cast<sockaddr*>(address);
+}
+
+}  // namespace
+
+SocketHandle SocketConnect(const char* host, int32_t port) {
+    sockaddr_in address;
+    if (!Ipv4Address(host, port, &address) || port == 0) return -1;
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) return -1;
+    if (connect(s, AsAddress(&address), sizeof address) != 0) return CloseSocketAndFail(s);
+    return Private(s, true);
+}
+
+// No SO_REUSEADDR: on Windows it would let another program take over a port
+// that is in use.
+SocketHandle SocketListen(const char* address, int32_t port) {
+    sockaddr_in local;
+    if (!Ipv4Address(address, port, &local)) return -1;
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) return -1;
+    if (bind(s, AsAddress(&local), sizeof local) != 0 || listen(s, 16) != 0)
+        return CloseSocketAndFail(s);
+    return Private(s, false);
+}
+
+int32_t SocketPort(SocketHandle socket) {
+    sockaddr_in local;
+    int size = sizeof local;
+    if (getsockname(ToSocket(socket), AsAddress(&local), &size) != 0) return -1;
+    return ntohs(local.sin_port);
+}
+
+int32_t SocketWait(SocketHandle socket, int32_t timeoutMs) {
+    fd_set ready;
+    FD_ZERO(&ready);
+    FD_SET(ToSocket(socket), &ready);
+    timeval timeout = {timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    int count = select(0, &ready, nullptr, nullptr, &timeout);
+    return count == SOCKET_ERROR ? -1 : (count > 0 ? 1 : 0);
+}
+
+SocketHandle SocketAccept(SocketHandle listener) {
+    return Private(accept(ToSocket(listener), nullptr, nullptr), true);
+}
+
+int32_t SocketSend(SocketHandle socket, const void* buffer, int32_t count) {
+    int sent = send(ToSocket(socket), static_cast<const char*>(buffer), count, 0);
+    return sent == SOCKET_ERROR ? -1 : sent;
+}
+
+int32_t SocketRecv(SocketHandle socket, void* buffer, int32_t count) {
+    int got = recv(ToSocket(socket), static_cast<char*>(buffer), count, 0);
+    return got == SOCKET_ERROR ? -1 : got;
+}
+
+void SocketShutdown(SocketHandle socket) {
+    shutdown(ToSocket(socket), SD_BOTH);
+}
+
+void SocketClose(SocketHandle socket) {
+    closesocket(ToSocket(socket));
+}
+
 // --------------------------------------------------------------- console
 void ConsoleWriteChar(int c) {
     putchar(c);
@@ -193,6 +306,70 @@ void EndProcess(int status) {
     fflush(stdout);
     fflush(stderr);
     _exit(status);
+}
+
+namespace {
+
+std::atomic<bool> s_Interrupted{false};
+
+// Runs on a thread of its own, so it only raises the flag.
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
+        return FALSE;
+    s_Interrupted = true;
+    return TRUE;
+}
+
+// Quoted so that the started program's argument parser gives back each
+// argument unchanged: backslashes only double before a quote.
+void AppendQuoted(std::string* line, const char* argument) {
+    line->push_back('"');
+    size_t slashes = 0;
+    for (const char* p = argument; *p; ++p) {
+        if (*p == '"') line->append(slashes + 1, '\\');
+        slashes = *p == '\\' ? slashes + 1 : 0;
+        line->push_back(*p);
+    }
+    line->append(slashes, '\\');
+    line->push_back('"');
+}
+
+}  // namespace
+
+bool CatchInterrupt() {
+    return SetConsoleCtrlHandler(OnConsoleEvent, TRUE) != 0;
+}
+
+bool Interrupted() {
+    return s_Interrupted;
+}
+
+int64_t ProcessStart(const char* const* argv) {
+    std::string line;
+    for (const char* const* arg = argv; *arg; ++arg) {
+        if (!line.empty()) line.push_back(' ');
+        AppendQuoted(&line, *arg);
+    }
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    fflush(stdout);
+    if (!CreateProcessA(argv[0], &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                        &started))
+        return -1;
+    CloseHandle(started.hThread);
+    return static_cast<int64_t>(reinterpret_cast<intptr_t>(started.hProcess));
+}
+
+int32_t ProcessStop(int64_t process) {
+    HANDLE handle = reinterpret_cast<HANDLE>(static_cast<intptr_t>(process));
+    if (process <= 0) return -1;
+    TerminateProcess(handle, 1);  // fails harmlessly when it has already ended
+    DWORD status = 0;
+    bool ended =
+        WaitForSingleObject(handle, 5000) == WAIT_OBJECT_0 && GetExitCodeProcess(handle, &status);
+    CloseHandle(handle);
+    return ended ? static_cast<int32_t>(status) : -1;
 }
 
 // ------------------------------------------------------------------ time
