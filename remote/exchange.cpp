@@ -1,0 +1,85 @@
+// The connection to the file host and the one-at-a-time exchange on it.
+#include <cstring>
+
+#include "core/assert.h"
+#include "core/output.h"
+#include "remote/remote.h"
+
+plat::SocketHandle s_RemoteSocket = 0;
+Semaphore s_RemoteSema = nullptr;
+
+// Two threads making their first exchange at once must share one semaphore.
+static Semaphore RemoteSema() {
+    static Semaphore sema = (s_RemoteSema = CreateSema(1));
+    return sema;
+}
+
+bool SendAll(const void* buffer, int32_t count) {
+    return SendAllOn(s_RemoteSocket, buffer, count);
+}
+
+bool RecvAll(void* buffer, int32_t count) {
+    return RecvAllOn(s_RemoteSocket, buffer, count);
+}
+
+// Reads and drops count bytes, so that the next exchange starts at its reply.
+static bool Drain(int32_t count) {
+    uint8_t scratch[1024];
+    for (int32_t n; count > 0; count -= n) {
+        n = count < static_cast<int32_t>(sizeof scratch) ? count : sizeof scratch;
+        if (!RecvAll(scratch, n)) return false;
+    }
+    return true;
+}
+
+// The payload after the header: what fits recvSize into the buffer, the rest
+// drained.
+static bool RecvPayload(RemotePacket* recvPkt, int32_t recvSize) {
+    int32_t payload = recvPkt->length - kRemoteHeaderSize;
+    int32_t room = recvSize > kRemoteHeaderSize ? recvSize - kRemoteHeaderSize : 0;
+    int32_t kept = payload < room ? payload : room;
+    return RecvAll(recvPkt + 1, kept) && Drain(payload - kept);
+}
+
+static void CheckReply(const RemotePacket* recvPkt, int32_t command, int32_t recvSize) {
+    Assert(recvPkt->command == command);
+    Assert(recvPkt->length <= (int)recvSize);
+}
+
+// A faulty reply is reported only once the semaphore is free again: the fatal
+// stop closes every stream, and closing a remote one is an exchange too.
+void RemoteExchange(const RemotePacket* request, RemotePacket* recvPkt, int32_t recvSize) {
+    Semaphore sema = RemoteSema();
+    WaitSema(sema);
+    SendAll(request, request->length);
+    const RemotePacket expected = *recvPkt;
+    bool arrived = RecvAll(recvPkt, kRemoteHeaderSize);
+    const RemotePacket received = *recvPkt;
+    if (!arrived || !RecvPayload(recvPkt, recvSize)) *recvPkt = expected;
+    SignalSema(sema);
+    if (arrived) CheckReply(&received, expected.command, recvSize);
+}
+
+bool RemoteConnect(const char* host, int32_t port) {
+    RemoteDisconnect();
+    plat::SocketHandle socket = plat::SocketConnect(host, port);
+    if (socket < 0) {
+        Errorf("Cannot connect to the file host at %s:%d", host ? host : "(none)", port);
+        return false;
+    }
+    s_RemoteSocket = socket;
+    s_RemoteEnabled = true;
+    return true;
+}
+
+// Under the semaphore, so that an exchange in flight on another thread ends
+// before its socket does.
+void RemoteDisconnect() {
+    if (!s_RemoteEnabled) return;
+    SwitchDevice(0);
+    WaitSema(RemoteSema());
+    s_RemoteEnabled = false;
+    plat::SocketClose(s_RemoteSocket);
+    s_RemoteSocket = 0;
+    SignalSema(RemoteSema());
+}

@@ -1,0 +1,124 @@
+// The eight remote operations: each builds its request, pre-fills the reply
+// so that an exchange in which nothing arrives yields -1, and exchanges.
+#include "remote/remote.h"
+
+#include <cstring>
+
+#include "core/strings.h"
+
+static int32_t Min(int32_t a, int32_t b) {
+    return a < b ? a : b;
+}
+
+static int32_t NameLength(const char* field) {
+    return static_cast<int32_t>(strlen(field));
+}
+
+static RemotePacket Header(int32_t command, int32_t length) {
+    return {0, command, 0, length};
+}
+
+// One exchange whose reply carries nothing but its result.
+static int32_t ResultOf(const RemotePacket* request, int32_t replyCommand) {
+    RemotePacket reply = {0, replyCommand, -1, kRemoteHeaderSize};
+    RemoteExchange(request, &reply, sizeof reply);
+    return reply.result;
+}
+
+// The name field is cut to 255 characters; the packet ends at its terminator.
+static int32_t OpenOrCreate(const char* name, int32_t readOnly, int32_t create) {
+    RemoteOpenPacket packet;
+    SafeStrncpy(packet.name, name, sizeof packet.name);
+    packet.header = Header(kRequestOpen, 25 + NameLength(packet.name));
+    packet.readOnly = readOnly;
+    packet.create = create;
+    return ResultOf(&packet.header, kReplyOpen);
+}
+
+int32_t RemoteOpen(const char* name, uint8_t readOnly) {
+    return OpenOrCreate(name, readOnly, 0);
+}
+
+int32_t RemoteCreate(const char* name) {
+    return OpenOrCreate(name, 0, 1);
+}
+
+int32_t RemoteSeek(int32_t handle, int32_t offset, int32_t origin) {
+    RemoteSeekPacket packet = {Header(kRequestSeek, sizeof packet), handle, offset, origin};
+    return ResultOf(&packet.header, kReplySeek);
+}
+
+int32_t RemoteClose(int32_t handle) {
+    RemoteClosePacket packet = {Header(kRequestClose, sizeof packet), handle};
+    return ResultOf(&packet.header, kReplyClose);
+}
+
+// SafeStrncpy zero-fills each field after its name, so the whole packet goes.
+bool RemoteIsNewer(const char* first, const char* second) {
+    RemoteIsNewerPacket packet;
+    packet.header = Header(kRequestIsNewer, sizeof packet);
+    SafeStrncpy(packet.first, first, sizeof packet.first);
+    SafeStrncpy(packet.second, second, sizeof packet.second);
+    return ResultOf(&packet.header, kReplyIsNewer) == 1;
+}
+
+bool RemoteDelete(const char* name) {
+    RemoteDeletePacket packet;
+    SafeStrncpy(packet.name, name, sizeof packet.name);
+    packet.header = Header(kRequestDelete, 17 + NameLength(packet.name));
+    return ResultOf(&packet.header, kReplyDelete) == 0;
+}
+
+// A host that claims to have written more than it was sent is not believed.
+static int32_t WriteChunk(int32_t handle, const uint8_t* source, int32_t n) {
+    RemoteDataPacket packet;
+    packet.header = Header(kRequestWrite, 24 + n);
+    packet.handle = handle;
+    packet.count = n;
+    memcpy(packet.data, source, n);
+    return Min(ResultOf(&packet.header, kReplyWrite), n);
+}
+
+// Whatever the host claims, no more is copied than was asked for and than
+// the reply carries.
+static int32_t ReadChunk(int32_t handle, uint8_t* destination, int32_t n) {
+    RemoteDataPacket request;
+    request.header = Header(kRequestRead, 24);
+    request.handle = handle;
+    request.count = n;
+    RemoteReadReply reply;
+    reply.header = {0, kReplyRead, -1, kRemoteHeaderSize};
+    RemoteExchange(&request.header, &reply.header, sizeof reply);
+    if (reply.header.result <= 0) return reply.header.result;
+    int32_t carried =
+        Min(reply.header.length, static_cast<int32_t>(sizeof reply)) - kRemoteHeaderSize;
+    int32_t result = Min(reply.header.result, Min(n, carried < 0 ? 0 : carried));
+    memcpy(destination, reply.data, result);
+    return result;
+}
+
+// A short write sends the unwritten rest again; a failure drops the total.
+int32_t RemoteWrite(int32_t handle, const void* buffer, int32_t count) {
+    const uint8_t* source = static_cast<const uint8_t*>(buffer);
+    int32_t total = 0;
+    while (count > 0) {
+        int32_t result = WriteChunk(handle, source + total, Min(count, kRemoteChunk));
+        if (result <= 0) return result < 0 ? result : total;
+        total += result;
+        count -= result;
+    }
+    return total;
+}
+
+// Ends early at the end of the file (a result of 0); a failure drops the total.
+int32_t RemoteRead(int32_t handle, void* buffer, int32_t count) {
+    uint8_t* destination = static_cast<uint8_t*>(buffer);
+    int32_t total = 0;
+    while (count > 0) {
+        int32_t result = ReadChunk(handle, destination + total, Min(count, kRemoteChunk));
+        if (result <= 0) return result < 0 ? result : total;
+        total += result;
+        count -= result;
+    }
+    return total;
+}
