@@ -1,0 +1,85 @@
+// What the host does for each request of the protocol, on its own disk.
+#include <cstring>
+
+#include "remote/filehost/host.h"
+
+// A name counts only when its terminator arrived within the request.
+static bool RequestPath(const HostSession* session, const char* field, int32_t available,
+                        char* path) {
+    if (available <= 0 || !memchr(field, 0, static_cast<size_t>(available))) return false;
+    return ConfineName(session->m_Root, field, path, kHostPathSize);
+}
+
+static int32_t ServeOpen(HostSession* session, const HostRequest* request, RemoteReadReply*) {
+    const RemoteOpenPacket& packet = request->open;
+    char path[kHostPathSize];
+    if (!RequestPath(session, packet.name, packet.header.length - 24, path)) return -1;
+    if (packet.create != 0) return SessionAdd(session, plat::FileCreate(path));
+    return SessionAdd(session, plat::FileOpen(path, packet.readOnly != 0));
+}
+
+static int32_t ServeSeek(HostSession* session, const HostRequest* request, RemoteReadReply*) {
+    const RemoteSeekPacket& packet = request->seek;
+    int32_t file = SessionFile(session, packet.handle);
+    if (file < 0) return -1;
+    return plat::FileSeek(file, packet.offset, packet.origin);
+}
+
+// The count must be a chunk's and match the bytes that came with it.
+static int32_t ServeWrite(HostSession* session, const HostRequest* request, RemoteReadReply*) {
+    const RemoteDataPacket& packet = request->data;
+    int32_t file = SessionFile(session, packet.handle);
+    if (file < 0 || packet.count < 1 || packet.count > kRemoteChunk) return -1;
+    if (packet.header.length != 24 + packet.count) return -1;
+    return plat::FileWrite(file, packet.data, packet.count);
+}
+
+static int32_t ServeRead(HostSession* session, const HostRequest* request, RemoteReadReply* reply) {
+    const RemoteDataPacket& packet = request->data;
+    int32_t file = SessionFile(session, packet.handle);
+    if (file < 0 || packet.count < 1 || packet.count > kRemoteChunk) return -1;
+    return plat::FileRead(file, reply->data, packet.count, nullptr);
+}
+
+static int32_t ServeClose(HostSession* session, const HostRequest* request, RemoteReadReply*) {
+    int32_t file = SessionRemove(session, request->close.handle);
+    if (file < 0) return -1;
+    return plat::FileClose(file) < 0 ? -1 : 0;
+}
+
+// As on the local disk: a missing first file is not newer, a missing second
+// one makes the first newer, and without both times nothing is.
+static int32_t ServeIsNewer(HostSession* session, const HostRequest* request, RemoteReadReply*) {
+    const RemoteIsNewerPacket& packet = request->isNewer;
+    char first[kHostPathSize], second[kHostPathSize];
+    if (!RequestPath(session, packet.first, kRemoteNameField, first) ||
+        !RequestPath(session, packet.second, kRemoteNameField, second))
+        return -1;
+    int64_t firstTime = 0, secondTime = 0;
+    int32_t a = plat::FileLastWriteTime(first, &firstTime);
+    if (a < 0) return 0;
+    int32_t b = plat::FileLastWriteTime(second, &secondTime);
+    if (b < 0) return 1;
+    return a > 0 && b > 0 && plat::CompareFileTimes(firstTime, secondTime) > 0 ? 1 : 0;
+}
+
+// As on the local disk, a read-only file is deleted too.
+static int32_t ServeDelete(HostSession* session, const HostRequest* request, RemoteReadReply*) {
+    const RemoteDeletePacket& packet = request->remove;
+    char path[kHostPathSize];
+    if (!RequestPath(session, packet.name, packet.header.length - 16, path)) return -1;
+    uint32_t attributes = 0;
+    if (plat::FileGetAttributes(path, &attributes) && (attributes & plat::kAttrReadOnly))
+        plat::FileSetAttributes(path, attributes & ~plat::kAttrReadOnly);
+    return plat::FileDelete(path) ? 0 : -1;
+}
+
+const HostOperation kHostOperations[kHostOperationCount] = {
+    {kRequestOpen, kReplyOpen, 25, sizeof(RemoteOpenPacket), ServeOpen},          // Open, Create
+    {kRequestSeek, kReplySeek, 28, 28, ServeSeek},                                // Seek
+    {kRequestWrite, kReplyWrite, 25, sizeof(RemoteDataPacket), ServeWrite},       // Write
+    {kRequestRead, kReplyRead, 24, 24, ServeRead},                                // Read
+    {kRequestClose, kReplyClose, 20, 20, ServeClose},                             // Close
+    {kRequestIsNewer, kReplyIsNewer, 528, 528, ServeIsNewer},                     // IsNewer
+    {kRequestDelete, kReplyDelete, 17, sizeof(RemoteDeletePacket), ServeDelete},  // Delete
+};
