@@ -7,6 +7,7 @@
 // returning a pointer return null. No call reports through errno.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace plat {
@@ -161,5 +162,13 @@ int64_t PerfFrequency();
 void SleepMs(uint32_t ms);
 // Milliseconds from an arbitrary start; wraps at 2^32.
 uint32_t TimeMs();
+
+// ---------------------------------------------------------------- memory
+// Large, long-lived tables straight from the system, which may back them with
+// large pages: touching fresh memory page by page is slow. bytes is rounded up
+// as the system needs. null on failure.
+void* LargeAllocate(size_t bytes);
+// Gives back a block from LargeAllocate with the same byte count.
+void LargeFree(void* block, size_t bytes);
 
 }  // namespace plat

@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -573,6 +574,20 @@ void SleepMs(uint32_t ms) {
 
 uint32_t TimeMs() {
     return static_cast<uint32_t>(PerfCounter() / 1000000);
+}
+
+// ---------------------------------------------------------------- memory
+void* LargeAllocate(size_t bytes) {
+    void* block = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (block == MAP_FAILED) return nullptr;
+#if defined(MADV_HUGEPAGE)
+    madvise(block, bytes, MADV_HUGEPAGE);  // a hint: without large pages all still works
+#endif
+    return block;
+}
+
+void LargeFree(void* block, size_t bytes) {
+    if (block) munmap(block, bytes);
 }
 
 }  // namespace plat

@@ -405,6 +405,15 @@ uint32_t TimeMs() {
     return timeGetTime();
 }
 
+// ---------------------------------------------------------------- memory
+void* LargeAllocate(size_t bytes) {
+    return VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+
+void LargeFree(void* block, size_t) {
+    if (block) VirtualFree(block, 0, MEM_RELEASE);
+}
+
 }  // namespace plat
 
 #endif  // defined(_WIN32)

@@ -2,27 +2,32 @@
 
 #include <cstring>
 
-#include "core/memory.h"
+#include "platform/platform.h"
 
-const size_t kBlockSize = 1 << 20;
-const size_t kHeader = alignof(std::max_align_t);
+const size_t kFirstBlock = 2 << 20;  // one large page
+const size_t kLargestBlock = 64 << 20;
+const size_t kHeader = 2 * alignof(std::max_align_t);  // the block's header, alignment kept
 
 Arena::~Arena() {
     while (m_Blocks) {
-        void* previous = *static_cast<void**>(m_Blocks);
-        operator delete(m_Blocks, "segsorter", __LINE__);
+        Block* previous = m_Blocks->m_Previous;
+        plat::LargeFree(m_Blocks, m_Blocks->m_Bytes);
         m_Blocks = previous;
     }
 }
 
-// A request larger than a block gets a block of its own size.
+// Each block is twice the last, up to a limit; a request larger than that
+// gets a block of its own size.
 bool Arena::NewBlock(size_t size) {
-    size_t bytes = kHeader + (size > kBlockSize ? size : kBlockSize);
-    void* block = operator new(bytes, "segsorter", __LINE__);
+    static_assert(sizeof(Block) <= kHeader, "the header must fit");
+    size_t bytes = m_Blocks ? m_Blocks->m_Bytes * 2 : kFirstBlock;
+    if (bytes > kLargestBlock) bytes = kLargestBlock;
+    if (bytes < kHeader + size) bytes = kHeader + size;
+    Block* block = static_cast<Block*>(plat::LargeAllocate(bytes));
     if (!block) return false;
-    *static_cast<void**>(block) = m_Blocks;
+    *block = Block{m_Blocks, bytes};
     m_Blocks = block;
-    m_Free = static_cast<uint8_t*>(block) + kHeader;
+    m_Free = reinterpret_cast<uint8_t*>(block) + kHeader;
     m_Left = bytes - kHeader;
     return true;
 }

@@ -1,6 +1,7 @@
 // Bump allocation for the tool's model: millions of small records that all
 // live exactly as long as one run, so they are carved from large blocks and
-// released together.
+// released together. Blocks come straight from the system (which may back
+// them with large pages) and double in size as the model grows.
 #pragma once
 
 #include <cstddef>
@@ -28,7 +29,11 @@ public:
 private:
     bool NewBlock(size_t size);
 
-    void* m_Blocks = nullptr;  // each block's first word links the one before
+    struct Block {
+        Block* m_Previous;
+        size_t m_Bytes;
+    };
+    Block* m_Blocks = nullptr;
     uint8_t* m_Free = nullptr;
     size_t m_Left = 0;
 };

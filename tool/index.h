@@ -6,13 +6,14 @@
 #include <cstdint>
 
 #include "core/memory.h"
+#include "platform/platform.h"
 
 template <typename T>
 class Index {
 public:
     // firstSize: slots of the first table, a power of two.
     explicit Index(uint32_t firstSize = 64) : m_FirstSize(firstSize) {}
-    ~Index() { operator delete(m_Slots, "segsorter", __LINE__); }
+    ~Index() { Release(m_Slots, m_Slots ? m_Mask + 1 : 0); }
 
     template <typename Match>
     T* Find(uint32_t hash, Match match) const {
@@ -63,15 +64,30 @@ private:
     bool Grow() {
         uint32_t size = m_Slots ? (m_Mask + 1) * 2 : m_FirstSize;
         if (size == 0) return false;  // 2^32 slots: past what a 32-bit hash can spread
-        Slot* slots = static_cast<Slot*>(operator new(size * sizeof(Slot), "segsorter", __LINE__));
+        Slot* slots = Obtain(size);
         if (!slots) return false;
         for (uint32_t i = 0; i < size; ++i) slots[i] = Slot{0, nullptr};
         for (uint32_t i = 0; m_Slots && i <= m_Mask; ++i)
             if (m_Slots[i].m_Item) Place(slots, size - 1, m_Slots[i].m_Hash, m_Slots[i].m_Item);
-        operator delete(m_Slots, "segsorter", __LINE__);
+        Release(m_Slots, m_Slots ? m_Mask + 1 : 0);
         m_Slots = slots;
         m_Mask = size - 1;
         return true;
+    }
+
+    // Tables of a large page or more come straight from the system.
+    static const size_t kLargeTable = 2 << 20;
+
+    static Slot* Obtain(uint32_t count) {
+        size_t bytes = count * sizeof(Slot);
+        if (bytes >= kLargeTable) return static_cast<Slot*>(plat::LargeAllocate(bytes));
+        return static_cast<Slot*>(operator new(bytes, "segsorter", __LINE__));
+    }
+
+    static void Release(Slot* slots, uint32_t count) {
+        size_t bytes = count * sizeof(Slot);
+        if (bytes >= kLargeTable) return plat::LargeFree(slots, bytes);
+        operator delete(slots, "segsorter", __LINE__);
     }
 
     Slot* m_Slots = nullptr;

@@ -48,16 +48,17 @@ void SegmentList::BeginSegment(const char* name, size_t length) {
     m_OutOfMemory |= segment == nullptr;
 }
 
-NameGroup* SegmentList::FindOrAddGroup(const char* name, size_t length) {
-    uint32_t hash = NameHash<false>(name, length);
+NameGroup* SegmentList::FindOrAddGroup(const char* name, size_t length, uint32_t hash) {
     NameGroup* group = m_Groups.Find(hash, [&](const NameGroup* g) {
-        return g->m_Length == length && memcmp(g->m_Name, name, length) == 0;
+        return g->m_Length == length && memcmp(g->Name(), name, length) == 0;
     });
     if (group) return group;
-    group = m_Arena.New<NameGroup>();
-    char* copy = group ? m_Arena.Copy(name, length) : nullptr;
-    if (!copy || !m_Groups.Add(hash, group)) return nullptr;
-    *group = NameGroup{copy, static_cast<uint32_t>(length), 0, nullptr, false};
+    group = static_cast<NameGroup*>(
+        m_Arena.Allocate(sizeof(NameGroup) + length + 1, alignof(NameGroup)));
+    if (!group || !m_Groups.Add(hash, group)) return nullptr;
+    *group = NameGroup{static_cast<uint32_t>(length), 0, nullptr, false};
+    memcpy(group + 1, name, length);
+    reinterpret_cast<char*>(group + 1)[length] = 0;
     return group;
 }
 
@@ -69,7 +70,8 @@ void SegmentList::AddOpen(const PendingOpen& open) {
             return e->m_Length == length && EqualFolded(e->Name(), name, length);
         }))
         return;
-    NameGroup* group = FindOrAddGroup(name, length);
+    uint32_t exact = open.m_New ? open.m_ExactHash : NameHash<false>(name, length);
+    NameGroup* group = FindOrAddGroup(name, length, exact);
     void* block = group ? m_Arena.Allocate(sizeof(OpenEntry) + length + 1, alignof(OpenEntry))
                         : nullptr;
     OpenEntry* entry = static_cast<OpenEntry*>(block);
@@ -102,8 +104,15 @@ bool SegmentList::Classify(const char* piece, size_t length, PendingOpen* open) 
     const char* name = piece + kOpenNameOffset;
     if (name[0] == '$' && (name[1] == '\\' || name[1] == '/')) name += 2;
     size_t nameLength = close - name;
-    *open = PendingOpen{name, nameLength, m_Current, NameHash<true>(name, nameLength)};
+    *open = PendingOpen{name, nameLength, m_Current, NameHash<true>(name, nameLength), 0, false};
     return true;
+}
+
+// A record and the name that follows it.
+static void Prefetch(const void* record) {
+    if (!record) return;
+    __builtin_prefetch(record);
+    __builtin_prefetch(static_cast<const char*>(record) + 64);
 }
 
 // Segments are taken as their records come, so every file is looked up in
@@ -114,12 +123,20 @@ void SegmentList::ParseBatch(const DumpPiece* pieces, size_t count) {
     for (size_t i = 0; i < count && i < kBatch; ++i)
         if (Classify(pieces[i].m_Text, pieces[i].m_Length, &opens[n]))
             opens[n].m_Segment->m_Entries.Prefetch(opens[n].m_Hash), n++;
+    // A file its segment cannot hold is new: its spelling's group is looked
+    // up next, so that lookup is started too.
     for (size_t i = 0; i < n; ++i) {
         const OpenEntry* e = opens[i].m_Segment->m_Entries.Candidate(opens[i].m_Hash);
-        if (!e) continue;
-        __builtin_prefetch(e);
-        __builtin_prefetch(reinterpret_cast<const char*>(e) + 64);
+        if (e) {
+            Prefetch(e);
+            continue;
+        }
+        opens[i].m_ExactHash = NameHash<false>(opens[i].m_Name, opens[i].m_Length);
+        opens[i].m_New = true;
+        m_Groups.Prefetch(opens[i].m_ExactHash);
     }
+    for (size_t i = 0; i < n; ++i)
+        if (opens[i].m_New) Prefetch(m_Groups.Candidate(opens[i].m_ExactHash));
     for (size_t i = 0; i < n; ++i) AddOpen(opens[i]);
 }
 

@@ -21,13 +21,14 @@ extern const char kDescription[];
 
 struct OpenEntry;
 
-// One exact spelling of a file name, and every segment entry written so.
+// One exact spelling of a file name, and every segment entry written so. The
+// spelling follows the record.
 struct NameGroup {
-    const char* m_Name;
     uint32_t m_Length;
     int32_t m_Count;
     OpenEntry* m_Members;  // linked by m_NextSame; put in segment order when written
     bool m_Sorted;
+    const char* Name() const { return reinterpret_cast<const char*>(this + 1); }
 };
 
 // A file of a segment. Its name, as first written within the segment, follows
@@ -86,7 +87,9 @@ private:
         const char* m_Name;
         size_t m_Length;
         LoadSegment* m_Segment;
-        uint32_t m_Hash;
+        uint32_t m_Hash;       // of the name, case folded
+        uint32_t m_ExactHash;  // of the name as written, when m_New
+        bool m_New;            // no file of the segment matched when the batch began
     };
 
     // Takes a LOADSEG record at once; true for an OPEN record, described in *open.
@@ -94,7 +97,7 @@ private:
     void BeginSegment(const char* name, size_t length);
     void AddOpen(const PendingOpen& open);
     LoadSegment* NewSegment(const char* name, size_t length, uint32_t hash);
-    NameGroup* FindOrAddGroup(const char* name, size_t length);
+    NameGroup* FindOrAddGroup(const char* name, size_t length, uint32_t hash);
 
     Arena m_Arena;
     Index<LoadSegment> m_Segments;
