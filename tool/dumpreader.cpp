@@ -27,6 +27,7 @@ bool DumpReader::Refill() {
     if (n < 0) m_Failed = true;
     if (n <= 0) m_AtEnd = true;
     if (n > 0) m_End += static_cast<size_t>(n);
+    m_BlockHoldsZero = memchr(m_Block, 0, m_End) != nullptr;
     return !m_Failed;
 }
 
@@ -40,7 +41,7 @@ bool DumpReader::TakeBuffered(DumpPiece* piece) {
     if (!lineFeed && available >= kMaxPiece) length = kMaxPiece;
     if (!lineFeed && m_AtEnd) length = available;  // the last line, without a line feed
     if (length == 0) return false;
-    *piece = DumpPiece{start, length};
+    *piece = DumpPiece{start, length, m_BlockHoldsZero};
     m_Pos += length;
     return true;
 }

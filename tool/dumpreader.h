@@ -12,6 +12,9 @@ const size_t kMaxPiece = 4095;
 struct DumpPiece {
     const char* m_Text;
     size_t m_Length;
+    // False when the piece surely holds no zero byte, which would end it as
+    // a text line; zero bytes are rare, so whole blocks are checked at once.
+    bool m_MayHoldZero;
 };
 
 class DumpReader {
@@ -39,4 +42,5 @@ private:
     size_t m_End = 0;
     bool m_AtEnd = false;
     bool m_Failed = false;
+    bool m_BlockHoldsZero = true;
 };

@@ -33,6 +33,13 @@ inline uint64_t LoadWord(const char* text, size_t offset, size_t length) {
     return word;
 }
 
+// A whole word at offset; the caller knows eight bytes are there.
+inline uint64_t FullWord(const char* text, size_t offset) {
+    uint64_t word;
+    memcpy(&word, text + offset, 8);
+    return word;
+}
+
 inline uint32_t FinishHash(uint64_t h) {
     h ^= h >> 33;
     h *= 0xFF51AFD7ED558CCDull;
@@ -40,45 +47,34 @@ inline uint32_t FinishHash(uint64_t h) {
     return static_cast<uint32_t>(h);
 }
 
+inline uint64_t MixWord(uint64_t h, uint64_t word) {
+    h = (h ^ word) * 0x9E3779B97F4A7C15ull;
+    return h ^ (h >> 29);
+}
+
 template <bool kFold>
 uint32_t NameHash(const char* text, size_t length) {
     uint64_t h = length * 0x9E3779B97F4A7C15ull;
-    for (size_t i = 0; i < length; i += 8) {
-        uint64_t word = LoadWord(text, i, length);
-        h = (h ^ (kFold ? FoldWord(word) : word)) * 0x9E3779B97F4A7C15ull;
-        h ^= h >> 29;
+    size_t at = 0;
+    for (; at + 8 <= length; at += 8) {
+        uint64_t word = FullWord(text, at);
+        h = MixWord(h, kFold ? FoldWord(word) : word);
+    }
+    if (at < length) {
+        uint64_t word = LoadWord(text, at, length);
+        h = MixWord(h, kFold ? FoldWord(word) : word);
     }
     return FinishHash(h);
 }
 
+// Most repeats are spelled the same, so words are folded only when they differ.
 inline bool EqualFolded(const char* a, const char* b, size_t length) {
-    for (size_t i = 0; i < length; i += 8)
-        if (FoldWord(LoadWord(a, i, length)) != FoldWord(LoadWord(b, i, length))) return false;
-    return true;
-}
-
-// A mask with the high bit set in exactly the bytes of word that are zero
-// (no borrow runs from one byte into the next).
-inline uint64_t ZeroBytes(uint64_t word) {
-    const uint64_t low7 = 0x7F7F7F7F7F7F7F7Full;
-    return ~(((word & low7) + low7) | word | low7);
-}
-
-// Where a record's name ends: the first ')' at or after offset from, unless a
-// zero byte (the end of the text, as the text functions read it) comes first.
-// Null when neither stands within length.
-inline const char* FindClose(const char* text, size_t from, size_t length) {
-    const uint64_t parens = 0x2929292929292929ull;  // ')'
-    for (size_t at = 0; at < length; at += 8) {
-        uint64_t word = LoadWord(text, at, length);
-        uint64_t zeros = ZeroBytes(word);
-        uint64_t closes = at + 8 > from ? ZeroBytes(word ^ parens) : 0;
-        if (at < from && at + 8 > from) closes &= ~0ull << (8 * (from - at));
-        if (length - at < 8) zeros &= (1ull << (8 * (length - at))) - 1;  // not the padding
-        uint64_t hits = zeros | closes;
-        if (!hits) continue;
-        size_t offset = at + __builtin_ctzll(hits) / 8;
-        return (closes >> (8 * (offset - at)) & 0x80) ? text + offset : nullptr;
+    size_t at = 0;
+    for (; at + 8 <= length; at += 8) {
+        uint64_t x = FullWord(a, at), y = FullWord(b, at);
+        if (x != y && FoldWord(x) != FoldWord(y)) return false;
     }
-    return nullptr;
+    if (at == length) return true;
+    uint64_t x = LoadWord(a, at, length), y = LoadWord(b, at, length);
+    return x == y || FoldWord(x) == FoldWord(y);
 }

@@ -56,7 +56,7 @@ NameGroup* SegmentList::FindOrAddGroup(const char* name, size_t length, uint32_t
     group = static_cast<NameGroup*>(
         m_Arena.Allocate(sizeof(NameGroup) + length + 1, alignof(NameGroup)));
     if (!group || !m_Groups.Add(hash, group)) return nullptr;
-    *group = NameGroup{static_cast<uint32_t>(length), 0, nullptr, false};
+    *group = NameGroup{static_cast<uint32_t>(length), 0, nullptr, nullptr};
     memcpy(group + 1, name, length);
     reinterpret_cast<char*>(group + 1)[length] = 0;
     return group;
@@ -89,10 +89,15 @@ void SegmentList::AddOpen(const PendingOpen& open) {
     segment->m_LastOpen = entry;
 }
 
-bool SegmentList::Classify(const char* piece, size_t length, PendingOpen* open) {
+bool SegmentList::Classify(const DumpPiece& line, PendingOpen* open) {
+    const char* piece = line.m_Text;
+    size_t length = line.m_Length;
     if (length <= kCloseSearchOffset) return false;
-    const char* close = FindClose(piece, kCloseSearchOffset, length);
-    if (!close) return false;
+    const char* close = static_cast<const char*>(
+        memchr(piece + kCloseSearchOffset, ')', length - kCloseSearchOffset));
+    // A zero byte ends the line, as the text functions would read it: one
+    // before the ')' hides it.
+    if (!close || (line.m_MayHoldZero && memchr(piece, 0, close - piece))) return false;
     uint64_t head = FoldWord(LoadWord(piece, 0, 8));
     if (head == FoldWord(LoadWord("::LoadSe", 0, 8)) && EqualFolded(piece + 8, "g::", 3)) {
         BeginSegment(piece + kSegmentNameOffset, close - piece - kSegmentNameOffset);
@@ -121,7 +126,7 @@ void SegmentList::ParseBatch(const DumpPiece* pieces, size_t count) {
     PendingOpen opens[kBatch];
     size_t n = 0;
     for (size_t i = 0; i < count && i < kBatch; ++i)
-        if (Classify(pieces[i].m_Text, pieces[i].m_Length, &opens[n]))
+        if (Classify(pieces[i], &opens[n]))
             opens[n].m_Segment->m_Entries.Prefetch(opens[n].m_Hash), n++;
     // A file its segment cannot hold is new: its spelling's group is looked
     // up next, so that lookup is started too.
@@ -141,7 +146,7 @@ void SegmentList::ParseBatch(const DumpPiece* pieces, size_t count) {
 }
 
 void SegmentList::ParsePiece(const char* piece, size_t length) {
-    DumpPiece one{piece, length};
+    DumpPiece one{piece, length, true};
     ParseBatch(&one, 1);
 }
 

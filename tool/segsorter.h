@@ -26,8 +26,8 @@ struct OpenEntry;
 struct NameGroup {
     uint32_t m_Length;
     int32_t m_Count;
-    OpenEntry* m_Members;  // linked by m_NextSame; put in segment order when written
-    bool m_Sorted;
+    OpenEntry* m_Members;  // linked by m_NextSame, in no useful order
+    int32_t* m_Holders;    // its members' segments in list order; made when first written
     const char* Name() const { return reinterpret_cast<const char*>(this + 1); }
 };
 
@@ -93,7 +93,7 @@ private:
     };
 
     // Takes a LOADSEG record at once; true for an OPEN record, described in *open.
-    bool Classify(const char* piece, size_t length, PendingOpen* open);
+    bool Classify(const DumpPiece& piece, PendingOpen* open);
     void BeginSegment(const char* name, size_t length);
     void AddOpen(const PendingOpen& open);
     LoadSegment* NewSegment(const char* name, size_t length, uint32_t hash);

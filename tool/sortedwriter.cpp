@@ -42,25 +42,30 @@ bool SortedWriter::Finish() {
 }
 
 // Members join a group as files are first seen, in no useful order; the notes
-// list the other segments in list order.
-void SortedWriter::SortGroup(NameGroup* group) {
-    m_Scratch.clear();
-    for (OpenEntry* m = group->m_Members; m; m = m->m_NextSame) m_Scratch.push_back(m);
-    std::sort(m_Scratch.begin(), m_Scratch.end(),
-              [](const OpenEntry* a, const OpenEntry* b) { return a->m_Segment < b->m_Segment; });
-    for (size_t i = 0; i < m_Scratch.size(); ++i)
-        m_Scratch[i]->m_NextSame = i + 1 < m_Scratch.size() ? m_Scratch[i + 1] : nullptr;
-    group->m_Members = m_Scratch.front();
-    group->m_Sorted = true;
+// list the other segments in list order. The list is made once per group, as
+// a plain array, so each note costs a step along it. Null when memory ran out.
+const int32_t* SortedWriter::Holders(NameGroup* group) {
+    if (group->m_Holders) return group->m_Holders;
+    int32_t* holders = static_cast<int32_t*>(
+        m_Arena.Allocate(group->m_Count * sizeof(int32_t), alignof(int32_t)));
+    if (!holders) return nullptr;
+    int32_t n = 0;
+    for (const OpenEntry* m = group->m_Members; m; m = m->m_NextSame) holders[n++] = m->m_Segment;
+    std::sort(holders, holders + n);
+    return group->m_Holders = holders;
 }
 
 void SortedWriter::WriteNotes(const OpenEntry* entry) {
     NameGroup* group = entry->m_Group;
     if (group->m_Count < 2) return;
-    if (!group->m_Sorted) SortGroup(group);
-    for (const OpenEntry* m = group->m_Members; m; m = m->m_NextSame) {
-        if (m->m_Segment == entry->m_Segment) continue;
-        const LoadSegment* other = m_Segments[m->m_Segment];
+    const int32_t* holders = Holders(group);
+    if (!holders) {
+        m_Failed = true;
+        return;
+    }
+    for (int32_t i = 0; i < group->m_Count; ++i) {
+        if (holders[i] == entry->m_Segment) continue;
+        const LoadSegment* other = m_Segments[holders[i]];
         Put("  // DupSeg ", 12);
         Put(other->m_Name, other->m_Length);
     }

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "tool/arena.h"
+
 struct LoadSegment;
 struct NameGroup;
 struct OpenEntry;
@@ -29,12 +31,12 @@ private:
     void Put(const char* text, size_t length);
     void Emit(const char* bytes, size_t length);
     void WriteNotes(const OpenEntry* entry);
-    void SortGroup(NameGroup* group);
+    const int32_t* Holders(NameGroup* group);
 
     Stream* m_Stream;
     char* m_Buffer;
     size_t m_Used = 0;
     bool m_Failed = false;
     std::vector<const LoadSegment*> m_Segments;  // by index, which is list order
-    std::vector<OpenEntry*> m_Scratch;
+    Arena m_Arena;  // the groups' lists of holders
 };
