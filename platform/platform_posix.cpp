@@ -34,10 +34,6 @@
 #else
 #include <atomic>
 #endif
-#if defined(__i386__) || defined(__x86_64__)
-#include <cpuid.h>
-#include <x86intrin.h>
-#endif
 
 extern char** environ;
 
@@ -533,27 +529,6 @@ int32_t ProcessStop(int64_t process) {
 }
 
 // ------------------------------------------------------------------ time
-#if defined(__i386__) || defined(__x86_64__)
-uint32_t TickCount() {
-    return static_cast<uint32_t>(__rdtsc());
-}
-
-// CPUID leaf 1, EDX: the processor has a time-stamp counter.
-const unsigned kCpuidTimeStampCounter = 1u << 4;
-
-bool TickCountAvailable() {
-    unsigned eax, ebx, ecx, edx;
-    return __get_cpuid(1, &eax, &ebx, &ecx, &edx) && (edx & kCpuidTimeStampCounter);
-}
-#else
-uint32_t TickCount() {
-    return static_cast<uint32_t>(PerfCounter());
-}
-
-bool TickCountAvailable() {
-    return true;
-}
-#endif
 
 int64_t PerfCounter() {
     timespec now;

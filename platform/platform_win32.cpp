@@ -11,9 +11,6 @@
 #include <mmsystem.h>
 // clang-format on
 
-#include <cpuid.h>
-#include <x86intrin.h>
-
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -373,18 +370,6 @@ int32_t ProcessStop(int64_t process) {
 }
 
 // ------------------------------------------------------------------ time
-uint32_t TickCount() {
-    return static_cast<uint32_t>(__rdtsc());
-}
-
-// CPUID leaf 1, EDX: the processor has a time-stamp counter.
-const unsigned kCpuidTimeStampCounter = 1u << 4;
-
-bool TickCountAvailable() {
-    unsigned eax, ebx, ecx, edx;
-    return __get_cpuid(1, &eax, &ebx, &ecx, &edx) && (edx & kCpuidTimeStampCounter);
-}
-
 int64_t PerfCounter() {
     LARGE_INTEGER counter;
     QueryPerformanceCounter(&counter);
