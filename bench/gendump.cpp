@@ -4,7 +4,7 @@
 // large    ~10 million lines (~600 MB), 2,000 segments, 300,000 paths
 // wide     300,000 distinct files in one segment
 // shared   50,000 segments whose files are each opened by about 20 of them
-// half     like large, ~25 million lines (~1.5 GB): doubled, it makes a 3 GB dump
+// half     like large, ~33 million lines (~1.65 GB): doubled, a dump past 3 GiB
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
     std::string profile = argv[1];
     if (profile == "typical") Visits(out, random, 100000, 50, 5000, 400, 200);
     else if (profile == "large") Visits(out, random, 10000000, 2000, 300000, 300, 500);
-    else if (profile == "half") Visits(out, random, 25000000, 2000, 300000, 300, 500);
+    else if (profile == "half") Visits(out, random, 33000000, 2000, 300000, 300, 500);
     else if (profile == "wide") Wide(out, random);
     else if (profile == "shared") Shared(out, random);
     else fprintf(stderr, "gendump: unknown profile %s\n", argv[1]);
