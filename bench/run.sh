@@ -3,7 +3,7 @@
 # same cached load dump, and checks that segsorter and awk agree.
 #   bench/run.sh [typical] [wide] [shared] [large] [big]
 # With no profile it runs typical, wide, shared and large. "big" checks that a
-# 3.3 GB dump (a 1.65 GB one written twice) sorts like its first half.
+# dump past 3 GiB (a 1.65 GB one written twice) sorts like its first half.
 # Dumps are generated once into $BENCH_DATA (default build/bench-data).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
