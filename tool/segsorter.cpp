@@ -125,11 +125,19 @@ static void Prefetch(const void* record) {
 void SegmentList::ParseBatch(const DumpPiece* pieces, size_t count) {
     PendingOpen opens[kBatch];
     size_t n = 0;
-    for (size_t i = 0; i < count && i < kBatch; ++i)
-        if (Classify(pieces[i], &opens[n]))
-            opens[n].m_Segment->m_Entries.Prefetch(opens[n].m_Hash), n++;
-    // A file its segment cannot hold is new: its spelling's group is looked
-    // up next, so that lookup is started too.
+    for (size_t i = 0; i < count && i < kBatch; ++i) {
+        if (!Classify(pieces[i], &opens[n])) continue;
+        opens[n].m_Segment->m_Entries.Prefetch(opens[n].m_Hash);
+        n++;
+    }
+    StartLookups(opens, n);
+    for (size_t i = 0; i < n; ++i) AddOpen(opens[i]);
+}
+
+// With the index slots on their way, fetches the records they point at. A
+// file its segment cannot hold is new: its spelling's group is looked up
+// next, so that lookup is started too.
+void SegmentList::StartLookups(PendingOpen* opens, size_t n) {
     for (size_t i = 0; i < n; ++i) {
         const OpenEntry* e = opens[i].m_Segment->m_Entries.Candidate(opens[i].m_Hash);
         if (e) {
@@ -142,7 +150,6 @@ void SegmentList::ParseBatch(const DumpPiece* pieces, size_t count) {
     }
     for (size_t i = 0; i < n; ++i)
         if (opens[i].m_New) Prefetch(m_Groups.Candidate(opens[i].m_ExactHash));
-    for (size_t i = 0; i < n; ++i) AddOpen(opens[i]);
 }
 
 void SegmentList::ParsePiece(const char* piece, size_t length) {

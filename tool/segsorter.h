@@ -95,6 +95,7 @@ private:
     // Takes a LOADSEG record at once; true for an OPEN record, described in *open.
     bool Classify(const DumpPiece& piece, PendingOpen* open);
     void BeginSegment(const char* name, size_t length);
+    void StartLookups(PendingOpen* opens, size_t count);
     void AddOpen(const PendingOpen& open);
     LoadSegment* NewSegment(const char* name, size_t length, uint32_t hash);
     NameGroup* FindOrAddGroup(const char* name, size_t length, uint32_t hash);
