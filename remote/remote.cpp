@@ -97,12 +97,14 @@ static int32_t ReadChunk(int32_t handle, uint8_t* destination, int32_t n) {
     return result;
 }
 
-// A short write sends the unwritten rest again; a failure drops the total.
-int32_t RemoteWrite(int32_t handle, const void* buffer, int32_t count) {
-    const uint8_t* source = static_cast<const uint8_t*>(buffer);
+// Moves count bytes a chunk at a time. A short chunk is followed by the rest
+// (a short write sends the unwritten rest again), a chunk of 0 ends early (end
+// of file), and a failure is returned, dropping the total.
+template <typename Byte, typename Chunk>
+static int32_t InChunks(int32_t handle, Byte* bytes, int32_t count, Chunk chunk) {
     int32_t total = 0;
     while (count > 0) {
-        int32_t result = WriteChunk(handle, source + total, Min(count, kRemoteChunk));
+        int32_t result = chunk(handle, bytes + total, Min(count, kRemoteChunk));
         if (result <= 0) return result < 0 ? result : total;
         total += result;
         count -= result;
@@ -110,15 +112,10 @@ int32_t RemoteWrite(int32_t handle, const void* buffer, int32_t count) {
     return total;
 }
 
-// Ends early at the end of the file (a result of 0); a failure drops the total.
+int32_t RemoteWrite(int32_t handle, const void* buffer, int32_t count) {
+    return InChunks(handle, static_cast<const uint8_t*>(buffer), count, WriteChunk);
+}
+
 int32_t RemoteRead(int32_t handle, void* buffer, int32_t count) {
-    uint8_t* destination = static_cast<uint8_t*>(buffer);
-    int32_t total = 0;
-    while (count > 0) {
-        int32_t result = ReadChunk(handle, destination + total, Min(count, kRemoteChunk));
-        if (result <= 0) return result < 0 ? result : total;
-        total += result;
-        count -= result;
-    }
-    return total;
+    return InChunks(handle, static_cast<uint8_t*>(buffer), count, ReadChunk);
 }
