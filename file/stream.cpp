@@ -177,7 +177,7 @@ int32_t Stream::Flush() {
 static int32_t TakeBuffered(Stream* s, uint8_t* destination, int32_t count) {
     int32_t available = s->m_BufferFill - s->m_BufferPos;
     int32_t n = count < available ? count : available;
-    memcpy(destination, s->m_Buffer + s->m_BufferPos, n);
+    if (n > 0) memcpy(destination, s->m_Buffer + s->m_BufferPos, n);  // a count of 0 may come with no buffer
     s->m_BufferPos += n;
     return n;
 }
@@ -226,7 +226,7 @@ int32_t Stream::Write(const void* buffer, int32_t count) {
         source += space;
         remaining -= space;
     }
-    memcpy(m_Buffer + m_BufferPos, source, remaining);
+    if (remaining > 0) memcpy(m_Buffer + m_BufferPos, source, remaining);
     m_BufferPos += remaining;
     return count;
 }
