@@ -33,9 +33,10 @@ static bool Drain(int32_t count) {
 }
 
 // The payload after the header: what fits recvSize into the buffer, the rest
-// drained.
+// drained. A length short of the header's own (down to INT32_MIN) means none.
 static bool RecvPayload(RemotePacket* recvPkt, int32_t recvSize) {
-    int32_t payload = recvPkt->length - kRemoteHeaderSize;
+    int32_t length = recvPkt->length;
+    int32_t payload = length > kRemoteHeaderSize ? length - kRemoteHeaderSize : 0;
     int32_t room = recvSize > kRemoteHeaderSize ? recvSize - kRemoteHeaderSize : 0;
     int32_t kept = payload < room ? payload : room;
     return RecvAll(recvPkt + 1, kept) && Drain(payload - kept);

@@ -90,22 +90,23 @@ static int32_t ReadChunk(int32_t handle, uint8_t* destination, int32_t n) {
     reply.header = {0, kReplyRead, -1, kRemoteHeaderSize};
     RemoteExchange(&request.header, &reply.header, sizeof reply);
     if (reply.header.result <= 0) return reply.header.result;
-    int32_t carried =
-        Min(reply.header.length, static_cast<int32_t>(sizeof reply)) - kRemoteHeaderSize;
-    int32_t result = Min(reply.header.result, Min(n, carried < 0 ? 0 : carried));
+    int32_t length = Min(reply.header.length, static_cast<int32_t>(sizeof reply));
+    int32_t carried = length > kRemoteHeaderSize ? length - kRemoteHeaderSize : 0;
+    int32_t result = Min(reply.header.result, Min(n, carried));
     memcpy(destination, reply.data, result);
     return result;
 }
 
 // Moves count bytes a chunk at a time. A short chunk is followed by the rest
 // (a short write sends the unwritten rest again), a chunk of 0 ends early (end
-// of file), and a failure is returned, dropping the total.
+// of file), and a failure is -1, dropping the total, whatever negative result
+// the host sent: the local operations fail with -1 alone.
 template <typename Byte, typename Chunk>
 static int32_t InChunks(int32_t handle, Byte* bytes, int32_t count, Chunk chunk) {
     int32_t total = 0;
     while (count > 0) {
         int32_t result = chunk(handle, bytes + total, Min(count, kRemoteChunk));
-        if (result <= 0) return result < 0 ? result : total;
+        if (result <= 0) return result < 0 ? -1 : total;
         total += result;
         count -= result;
     }

@@ -217,6 +217,40 @@ TEST_F(FakeHost, FaultyRepliesAreReportedAndNeitherOverrunNorDesynchronise) {
     }
 }
 
+// A length short of the header's own, down to the lowest one there is,
+// carries nothing: nothing after the header is drained as its payload, and a
+// read that claims bytes without carrying any has read none.
+TEST_F(FakeHost, ARepliedLengthBelowTheHeaderCarriesNothing) {
+    const Bytes next = Reply(11, 77);
+    for (int32_t length : {INT32_MIN, INT32_MIN + 15, -1, 0, 15}) {
+        for (bool read : {false, true}) {
+            Bytes reply = Words({0, read ? 9 : 11, 42, length});
+            reply.insert(reply.end(), next.begin(), next.end());
+            Play({reply});
+            CaptureSystem cap;
+            std::string buffer(10, '#');
+            EXPECT_EQ(read ? 0 : 42, read ? RemoteRead(1, &buffer[0], 10) : RemoteClose(1))
+                << "length " << length;
+            EXPECT_EQ(std::string(10, '#'), buffer);
+            Bytes rest(16);
+            EXPECT_TRUE(RecvAll(rest.data(), 16) && rest == next) << "length " << length;
+            EXPECT_EQ("", cap.m_Console);
+        }
+    }
+}
+
+// The local operations fail with -1 alone; any other negative result from
+// the host is the same failure, chunks already moved or not.
+TEST_F(FakeHost, ANegativeReadOrWriteResultIsMinusOne) {
+    std::string data(5000, 'w'), buffer(5000, '#');
+    Play({Reply(9, -7), Reply(9, 4096, data.substr(0, 4096)), Reply(9, INT32_MIN), Reply(7, -2),
+          Reply(7, 4096), Reply(7, -100)});
+    EXPECT_EQ(-1, RemoteRead(1, &buffer[0], 10));
+    EXPECT_EQ(-1, RemoteRead(1, &buffer[0], 5000));
+    EXPECT_EQ(-1, RemoteWrite(1, data.data(), 10));
+    EXPECT_EQ(-1, RemoteWrite(1, data.data(), 5000));
+}
+
 // The semaphore is made by the first exchange, so this tells only as the
 // process's first exchange, which it is under ctest.
 TEST_F(FakeHost, TwoThreadsMakingTheFirstExchangesAtOnceEachGetTheirOwnReplies) {
