@@ -28,6 +28,9 @@ max_len() {
     esac
 }
 
+# filehost_fuzz remakes its served root for every input: in memory, when it can.
+if [ -z "${TMPDIR:-}" ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
+
 mkdir -p build-fuzz/artifacts
 status=0
 for target in "${targets[@]}"; do
