@@ -552,9 +552,21 @@ uint32_t TimeMs() {
 }
 
 // ---------------------------------------------------------------- memory
+// A large page backs only a 2 MB range that starts on a 2 MB boundary, which
+// mmap does not promise: a block of 2 MB or more is carved from a larger
+// mapping at such a boundary, the ends given back.
 void* LargeAllocate(size_t bytes) {
-    void* block = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (block == MAP_FAILED) return nullptr;
+    const size_t kLargePage = 2 << 20;
+    size_t extra = bytes >= kLargePage ? kLargePage : 0;
+    void* mapping = mmap(nullptr, bytes + extra, PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapping == MAP_FAILED) return nullptr;
+    uintptr_t start = reinterpret_cast<uintptr_t>(mapping);
+    uintptr_t aligned = extra ? (start + kLargePage - 1) & ~uintptr_t(kLargePage - 1) : start;
+    if (aligned > start) munmap(mapping, aligned - start);
+    if (extra > aligned - start)
+        munmap(reinterpret_cast<void*>(aligned + bytes), extra - (aligned - start));
+    void* block = reinterpret_cast<void*>(aligned);
 #if defined(MADV_HUGEPAGE)
     madvise(block, bytes, MADV_HUGEPAGE);  // a hint: without large pages all still works
 #endif

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <new>
+#include <utility>
 
 class Arena {
 public:
@@ -14,11 +15,12 @@ public:
     ~Arena();
     // Null when memory is exhausted. alignment is a power of two.
     void* Allocate(size_t size, size_t alignment = alignof(std::max_align_t));
-    // A value-initialised T; null when memory is exhausted.
-    template <typename T>
-    T* New() {
+    // A T made from args (value-initialised without); null when memory is
+    // exhausted.
+    template <typename T, typename... Args>
+    T* New(Args&&... args) {
         void* block = Allocate(sizeof(T), alignof(T));
-        return block ? new (block) T() : nullptr;
+        return block ? new (block) T(std::forward<Args>(args)...) : nullptr;
     }
     // A terminated copy of length bytes of text; null when memory is exhausted.
     char* Copy(const char* text, size_t length);

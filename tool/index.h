@@ -6,13 +6,15 @@
 #include <cstdint>
 
 #include "core/memory.h"
-#include "platform/platform.h"
+#include "tool/tablepool.h"
 
 template <typename T>
 class Index {
 public:
-    // firstSize: slots of the first table, a power of two.
-    explicit Index(uint32_t firstSize = 64) : m_FirstSize(firstSize) {}
+    // firstSize: slots of the first table, a power of two. Tables come from
+    // pool, or from the heap without one.
+    explicit Index(uint32_t firstSize = 64, TablePool* pool = nullptr)
+        : m_FirstSize(firstSize), m_Pool(pool) {}
     ~Index() { Release(m_Slots, m_Slots ? m_Mask + 1 : 0); }
 
     template <typename Match>
@@ -75,18 +77,14 @@ private:
         return true;
     }
 
-    // Tables of a large page or more come straight from the system.
-    static const size_t kLargeTable = 2 << 20;
-
-    static Slot* Obtain(uint32_t count) {
+    Slot* Obtain(uint32_t count) const {
         size_t bytes = count * sizeof(Slot);
-        if (bytes >= kLargeTable) return static_cast<Slot*>(plat::LargeAllocate(bytes));
+        if (m_Pool) return static_cast<Slot*>(m_Pool->Obtain(bytes));
         return static_cast<Slot*>(operator new(bytes, "segsorter", __LINE__));
     }
 
-    static void Release(Slot* slots, uint32_t count) {
-        size_t bytes = count * sizeof(Slot);
-        if (bytes >= kLargeTable) return plat::LargeFree(slots, bytes);
+    void Release(Slot* slots, uint32_t count) const {
+        if (m_Pool) return m_Pool->Release(slots, count * sizeof(Slot));
         operator delete(slots, "segsorter", __LINE__);
     }
 
@@ -94,4 +92,5 @@ private:
     uint32_t m_Mask = 0;
     uint32_t m_Count = 0;
     uint32_t m_FirstSize;
+    TablePool* m_Pool;
 };

@@ -28,7 +28,7 @@ SegmentList::~SegmentList() {
 
 LoadSegment* SegmentList::NewSegment(const char* name, size_t length, uint32_t hash) {
     char* copy = m_Arena.Copy(name, length);
-    LoadSegment* segment = copy ? m_Arena.New<LoadSegment>() : nullptr;
+    LoadSegment* segment = copy ? m_Arena.New<LoadSegment>(&m_Tables) : nullptr;
     if (!segment) return nullptr;
     segment->m_Name = copy;
     segment->m_Length = static_cast<uint32_t>(length);
@@ -56,7 +56,7 @@ NameGroup* SegmentList::FindOrAddGroup(const char* name, size_t length, uint32_t
     group = static_cast<NameGroup*>(
         m_Arena.Allocate(sizeof(NameGroup) + length + 1, alignof(NameGroup)));
     if (!group || !m_Groups.Add(hash, group)) return nullptr;
-    *group = NameGroup{static_cast<uint32_t>(length), 0, nullptr, nullptr};
+    *group = NameGroup{static_cast<uint32_t>(length), 0, 0, nullptr};
     memcpy(group + 1, name, length);
     reinterpret_cast<char*>(group + 1)[length] = 0;
     return group;
@@ -79,11 +79,9 @@ void SegmentList::AddOpen(const PendingOpen& open) {
         m_OutOfMemory = true;
         return;
     }
-    *entry = OpenEntry{group, nullptr, group->m_Members, segment->m_Index,
-                       static_cast<uint32_t>(length)};
+    *entry = OpenEntry{group, nullptr, segment->m_Index, static_cast<uint32_t>(length)};
     memcpy(entry + 1, name, length);
     reinterpret_cast<char*>(entry + 1)[length] = 0;
-    group->m_Members = entry;
     group->m_Count++;
     (segment->m_LastOpen ? segment->m_LastOpen->m_Next : segment->m_Opens) = entry;
     segment->m_LastOpen = entry;
@@ -160,7 +158,7 @@ void SegmentList::ParsePiece(const char* piece, size_t length) {
 void SegmentList::ParseLine(const char* line) { ParsePiece(line, strlen(line)); }
 
 bool SegmentList::Write(Stream* stream) {
-    SortedWriter writer(stream, m_SegmentCount);
+    SortedWriter writer(stream, m_SegmentCount, &m_Arena);
     for (LoadSegment* segment = m_First; segment; segment = segment->m_Next)
         writer.AddSegment(segment);
     for (const LoadSegment* segment = m_First; segment; segment = segment->m_Next)

@@ -13,6 +13,7 @@
 #include "tool/arena.h"
 #include "tool/dumpreader.h"
 #include "tool/index.h"
+#include "tool/tablepool.h"
 
 struct Stream;
 
@@ -21,13 +22,12 @@ extern const char kDescription[];
 
 struct OpenEntry;
 
-// One exact spelling of a file name, and every segment entry written so. The
-// spelling follows the record.
+// One exact spelling of a file name. The spelling follows the record.
 struct NameGroup {
     uint32_t m_Length;
-    int32_t m_Count;
-    OpenEntry* m_Members;  // linked by m_NextSame, in no useful order
-    int32_t* m_Holders;    // its members' segments in list order; made when first written
+    int32_t m_Count;     // files of segments written so
+    int32_t m_Placed;    // of them, how many are in m_Holders yet
+    int32_t* m_Holders;  // their segments in list order; gathered before writing
     const char* Name() const { return reinterpret_cast<const char*>(this + 1); }
 };
 
@@ -36,22 +36,23 @@ struct NameGroup {
 struct OpenEntry {
     NameGroup* m_Group;
     OpenEntry* m_Next;
-    OpenEntry* m_NextSame;
     int32_t m_Segment;  // index of its segment in the list
     uint32_t m_Length;
     const char* Name() const { return reinterpret_cast<const char*>(this + 1); }
 };
 
 struct LoadSegment {
-    char* m_Name;  // as first written
-    uint32_t m_Length;
-    int32_t m_Index;
-    OpenEntry* m_Opens;
-    OpenEntry* m_LastOpen;
-    LoadSegment* m_Next;
+    explicit LoadSegment(TablePool* tables) : m_Entries(8, tables) {}
+
+    char* m_Name = nullptr;  // as first written
+    uint32_t m_Length = 0;
+    int32_t m_Index = 0;
+    OpenEntry* m_Opens = nullptr;
+    OpenEntry* m_LastOpen = nullptr;
+    LoadSegment* m_Next = nullptr;
     // Its files by folded name. Small at first: a dump may hold many
     // segments of few files.
-    Index<OpenEntry> m_Entries{8};
+    Index<OpenEntry> m_Entries;
 };
 
 // The parse state of one run.
@@ -101,8 +102,9 @@ private:
     NameGroup* FindOrAddGroup(const char* name, size_t length, uint32_t hash);
 
     Arena m_Arena;
-    Index<LoadSegment> m_Segments;
-    Index<NameGroup> m_Groups;
+    TablePool m_Tables;  // outlives every index
+    Index<LoadSegment> m_Segments{64, &m_Tables};
+    Index<NameGroup> m_Groups{64, &m_Tables};
 };
 
 // Returns 1 after a successful run, -1 after any failure.
