@@ -3,37 +3,24 @@
 #include <cstdint>
 #include <cstring>
 
-#include "core/memory.h"
-#include "file/stream.h"
-
-// Large enough that reads are few, small enough that fresh pages stay few.
-const size_t kBlockBytes = 1 << 17;
-
-DumpReader::DumpReader(Stream* stream)
-    : m_Stream(stream), m_Block(static_cast<char*>(operator new(kBlockBytes, __FILE__, __LINE__))) {
-    m_Failed = m_Block == nullptr;
-}
-
-DumpReader::~DumpReader() { operator delete(m_Block, __FILE__, __LINE__); }
-
-// Keeps the unread rest and reads behind it. The request is always far above
-// the stream's buffer size, so it goes straight to the device.
+// Takes the next block with the unread rest of this one in front of it.
 bool DumpReader::Refill() {
     size_t rest = m_End - m_Pos;
-    memmove(m_Block, m_Block + m_Pos, rest);
-    m_Pos = 0;
-    m_End = rest;
-    int32_t n = m_Stream->Read(m_Block + rest, static_cast<int32_t>(kBlockBytes - rest));
+    char* start = nullptr;
+    int32_t n = m_Ahead.Next(m_Block + m_Pos, rest, &start);
     if (n < 0) m_Failed = true;
     if (n <= 0) m_AtEnd = true;
-    if (n > 0) m_End += static_cast<size_t>(n);
-    m_BlockHoldsZero = memchr(m_Block, 0, m_End) != nullptr;
+    if (start) m_Block = start;
+    m_Pos = 0;
+    m_End = rest + (n > 0 ? static_cast<size_t>(n) : 0);
+    m_BlockHoldsZero = m_End > 0 && memchr(m_Block, 0, m_End) != nullptr;
     return !m_Failed;
 }
 
 // The next piece, if the block in hand holds all of it.
 bool DumpReader::TakeBuffered(DumpPiece* piece) {
     size_t available = m_End - m_Pos;
+    if (available == 0) return false;  // before the first block there is none
     size_t window = available < kMaxPiece ? available : kMaxPiece;
     const char* start = m_Block + m_Pos;
     const char* lineFeed = static_cast<const char*>(memchr(start, '\n', window));

@@ -1,9 +1,12 @@
 // Hands out a load dump in the pieces fgetline gives with a 4096-byte line
 // buffer (a line up to and including its line feed, or 4095 bytes of a longer
-// one), but reads the stream in large blocks that bypass its small buffer.
+// one), but reads the stream ahead in large blocks that bypass its small
+// buffer.
 #pragma once
 
 #include <cstddef>
+
+#include "tool/readahead.h"
 
 struct Stream;
 
@@ -19,8 +22,8 @@ struct DumpPiece {
 
 class DumpReader {
 public:
-    explicit DumpReader(Stream* stream);
-    ~DumpReader();
+    // The stream is read on another thread until the reader is gone.
+    explicit DumpReader(Stream* stream) : m_Ahead(stream) {}
     // false at the end of the dump, or when a read failed (then Failed()).
     bool Next(const char** piece, size_t* length);
     // Up to max pieces, all from the block in hand (they stay valid until the
@@ -36,8 +39,8 @@ private:
     bool Refill();
     bool TakeBuffered(DumpPiece* piece);
 
-    Stream* m_Stream;
-    char* m_Block;
+    ReadAhead m_Ahead;
+    char* m_Block = nullptr;
     size_t m_Pos = 0;
     size_t m_End = 0;
     bool m_AtEnd = false;

@@ -84,4 +84,27 @@ TEST_F(AgreementTest, BlockReaderHandsOutTheLineBufferPieces) {
     }
 }
 
+// Reading runs ahead on a thread of its own, by at most the ring of slots;
+// a reader dropped part way stops it, rather than hanging or reading on.
+TEST_F(AgreementTest, AReaderDroppedPartWayStopsReadingAhead) {
+    const size_t chunks = 3 * ReadAhead::kSlots;
+    std::string dump;
+    while (dump.size() < chunks * ReadAhead::kChunk) dump += "::OPEN::(some\\file.dat)\n";
+    s_MemoryFs.m_Files["dump"].assign(dump.begin(), dump.end());
+    Stream* stream = Stream::Open("dump", true);
+    ASSERT_NE(stream, nullptr);
+    {
+        DumpReader reader(stream);
+        const char* piece;
+        size_t length;
+        ASSERT_TRUE(reader.Next(&piece, &length));
+        EXPECT_EQ(std::string(piece, length), "::OPEN::(some\\file.dat)\n");
+    }
+    size_t reads = 0;
+    for (const std::string& call : s_MemoryFs.m_Calls) reads += call.rfind("read ", 0) == 0;
+    EXPECT_GE(reads, 1u);
+    EXPECT_LE(reads, size_t(ReadAhead::kSlots) + 1) << "read on past the ring";
+    stream->Close();
+}
+
 }  // namespace
