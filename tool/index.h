@@ -3,19 +3,18 @@
 // The caller compares keys; the index only narrows the search.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
-#include "core/memory.h"
 #include "tool/tablepool.h"
 
 template <typename T>
 class Index {
 public:
     // firstSize: slots of the first table, a power of two. Tables come from
-    // pool, or from the heap without one.
-    explicit Index(uint32_t firstSize = 64, TablePool* pool = nullptr)
-        : m_FirstSize(firstSize), m_Pool(pool) {}
-    ~Index() { Release(m_Slots, m_Slots ? m_Mask + 1 : 0); }
+    // pool, which must outlive the index.
+    Index(uint32_t firstSize, TablePool* pool) : m_FirstSize(firstSize), m_Pool(pool) {}
+    ~Index() { m_Pool->Release(m_Slots, TableBytes()); }
 
     template <typename Match>
     T* Find(uint32_t hash, Match match) const {
@@ -63,29 +62,20 @@ private:
         slots[i] = Slot{hash, item};
     }
 
+    size_t TableBytes() const { return m_Slots ? (m_Mask + 1) * sizeof(Slot) : 0; }
+
     bool Grow() {
         uint32_t size = m_Slots ? (m_Mask + 1) * 2 : m_FirstSize;
         if (size == 0) return false;  // 2^32 slots: past what a 32-bit hash can spread
-        Slot* slots = Obtain(size);
+        Slot* slots = static_cast<Slot*>(m_Pool->Obtain(size * sizeof(Slot)));
         if (!slots) return false;
         for (uint32_t i = 0; i < size; ++i) slots[i] = Slot{0, nullptr};
         for (uint32_t i = 0; m_Slots && i <= m_Mask; ++i)
             if (m_Slots[i].m_Item) Place(slots, size - 1, m_Slots[i].m_Hash, m_Slots[i].m_Item);
-        Release(m_Slots, m_Slots ? m_Mask + 1 : 0);
+        m_Pool->Release(m_Slots, TableBytes());
         m_Slots = slots;
         m_Mask = size - 1;
         return true;
-    }
-
-    Slot* Obtain(uint32_t count) const {
-        size_t bytes = count * sizeof(Slot);
-        if (m_Pool) return static_cast<Slot*>(m_Pool->Obtain(bytes));
-        return static_cast<Slot*>(operator new(bytes, "segsorter", __LINE__));
-    }
-
-    void Release(Slot* slots, uint32_t count) const {
-        if (m_Pool) return m_Pool->Release(slots, count * sizeof(Slot));
-        operator delete(slots, "segsorter", __LINE__);
     }
 
     Slot* m_Slots = nullptr;
