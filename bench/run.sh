@@ -19,20 +19,22 @@ dump() {  # the dump of a profile, generated when missing
     echo "$data/$1.dump"
 }
 
-# Runs a command $runs times: best wall seconds in $secs, then once more under
-# /usr/bin/time for the peak resident MB in $mb. The timed runs carry no
-# wrapper and the clock is bash's own, so no process start but the command's
-# is counted (it would be most of a small dump's time).
+# Runs a command $runs times: best wall seconds in $secs, peak resident MB in
+# $mb. Repeated runs are timed bare, clocked by bash itself, so no process
+# start but the command's is counted (it would be most of a small dump's
+# time), and one more under /usr/bin/time gives the memory; a single run (a
+# slow command, where the wrapper is lost in the noise) is timed under it.
 measure() {
     local best="" start end t kb
     for _ in $(seq "$runs"); do
         start=${EPOCHREALTIME/./}
-        "$@" >/dev/null 2>&1 || true
+        if [ "$runs" -gt 1 ]; then "$@" >/dev/null 2>&1 || true
+        else /usr/bin/time -f "%M" -o "$data/rss" "$@" >/dev/null 2>&1 || true; fi
         end=${EPOCHREALTIME/./}
         t=$(( end - start ))
         if [ -z "$best" ] || [ "$t" -lt "$best" ]; then best=$t; fi
     done
-    /usr/bin/time -f "%M" -o "$data/rss" "$@" >/dev/null 2>&1 || true
+    [ "$runs" -eq 1 ] || /usr/bin/time -f "%M" -o "$data/rss" "$@" >/dev/null 2>&1 || true
     kb=$(tail -n 1 "$data/rss")
     secs=$(awk -v us="$best" 'BEGIN { printf "%.4f", us / 1e6 }')
     mb=$(awk -v kb="$kb" 'BEGIN { printf "%.1f", kb / 1024 }')
