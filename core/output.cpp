@@ -127,6 +127,9 @@ void ConsolePrint(const char* text) {
             number = number * 10 + static_cast<uint32_t>(c - '0');
         }
     }
+    // Standard output on a pipe is fully buffered: without this the line end
+    // would wait for the next message, and a reader waiting for the line with it.
+    s_System->ConsoleFlush();
 }
 
 #define OUTPUT_CHANNEL(level)                  \

@@ -103,6 +103,24 @@ TEST(OutputLines, PrefixesColoursNamesCutsAndMirror) {
     EXPECT_EQ(name + "<12>Error: " + std::string(469, 'm'), cap.m_Console.substr(console));
 }
 
+// On a pipe standard output is fully buffered: a line that is not flushed
+// whole, line end included, keeps a reader (a script waiting for the file
+// host's port) waiting until the next message.
+TEST(OutputLines, EachLineIsFlushedWithItsLineEnd) {
+    CaptureSystem cap;
+    cap.m_DebuggerResumes = true;
+    FatalBox = false;
+    void (*const channels[])() = {[] { Printf("p"); }, [] { Displayf("d"); },
+                                  [] { Warningf("w"); }, [] { Errorf("e"); },
+                                  [] { Quitf("q"); },    [] { PrintAt(0, "raw"); }};
+    for (auto channel : channels) {
+        const size_t before = cap.m_Console.size();
+        channel();
+        EXPECT_LT(before, cap.m_Console.size());
+        EXPECT_EQ(cap.m_Console.size(), cap.m_FlushedUpTo) << cap.m_Console.substr(before);
+    }
+}
+
 TEST(ConsoleColours, EscapesBecomeAttributes) {
     CaptureSystem cap;
     ConsolePrint("a\x1b[31mb\x1b[0mc");

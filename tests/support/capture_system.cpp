@@ -8,7 +8,10 @@ CaptureSystem* CaptureSystem::s_Active = nullptr;
 
 static void CaptureChar(int c) { CaptureSystem::s_Active->m_Console += static_cast<char>(c); }
 
-static void CaptureFlush() { CaptureSystem::s_Active->m_Flushes++; }
+static void CaptureFlush() {
+    CaptureSystem::s_Active->m_Flushes++;
+    CaptureSystem::s_Active->m_FlushedUpTo = CaptureSystem::s_Active->m_Console.size();
+}
 
 static void CaptureAttribute(uint16_t attribute) {
     CaptureSystem::s_Active->m_Attributes.push_back(attribute);

@@ -26,6 +26,8 @@ public:
     std::string m_Console;
     std::vector<uint16_t> m_Attributes;
     int m_Flushes = 0;
+    // How much of m_Console had been written when it was last flushed.
+    size_t m_FlushedUpTo = 0;
     // m_Flushes as it stood at each colour change, in order.
     std::vector<int> m_FlushesAtAttribute;
     std::vector<std::string> m_DebuggerLines;
