@@ -42,6 +42,21 @@ static Semaphore TheOutputSema() {
     return sema;
 }
 
+// The thread that holds OutputSema (0 when none does). A message raised while
+// that thread prints, by a log device that fails an assertion for one, cannot
+// wait for the semaphore it holds itself: it goes straight through.
+static std::atomic<uint32_t> s_OutputHolder{0};
+
+static void TakeOutput(Semaphore sema, uint32_t self) {
+    WaitSema(sema);
+    s_OutputHolder.store(self, std::memory_order_relaxed);
+}
+
+static void ReleaseOutput(Semaphore sema) {
+    s_OutputHolder.store(0, std::memory_order_relaxed);
+    SignalSema(sema);
+}
+
 static const char* PlainPrefix(int level) {
     const char* prefix = kPrefix[level];
     return prefix[0] == '\x1b' ? prefix + kColourEscapeLength : prefix;
@@ -55,13 +70,14 @@ static const char* CallerThreadName(int level) {
     return "";
 }
 
-// Other threads may print while the box is up, so the lock is let go.
+// Other threads may print while the box is up, so the lock is let go; a
+// nested message (sema null) has no lock of its own to let go.
 static void ShowBox(int level, const char* message, Semaphore sema) {
     if (!((ErrorBox && level == 4) || (FatalBox && level == 5))) return;
     if (BeforeBoxHook) BeforeBoxHook();
-    SignalSema(sema);
+    if (sema) ReleaseOutput(sema);
     s_System->MessageBox(message, PlainPrefix(level), plat::kBoxIconError);
-    WaitSema(sema);
+    if (sema) TakeOutput(sema, plat::ThreadId());
     if (level == 4 && AfterErrorBoxHook) AfterErrorBoxHook();
 }
 
@@ -75,22 +91,26 @@ static void WriteLines(int level, const char* message) {
     ConsoleHook(line);
 }
 
+// A nested message is not mirrored: the log stream is in the middle of the
+// outer one's, and may be the very thing that failed.
 void DefaultPrint(int level, const char* format, va_list args) {
     Semaphore sema = TheOutputSema();
-    WaitSema(sema);
+    const uint32_t self = plat::ThreadId();
+    const bool nested = s_OutputHolder.load(std::memory_order_relaxed) == self;
+    if (!nested) TakeOutput(sema, self);
     char message[kMessageSize];
     SafeVsnprintf(message, sizeof message, format, args);
     // A message box or a console driver may change the floating-point modes.
     fenv_t fpu;
     fegetenv(&fpu);
-    ShowBox(level, message, sema);
+    ShowBox(level, message, nested ? nullptr : sema);
     WriteLines(level, message);
     fesetenv(&fpu);
-    if (LogStream) {
+    if (LogStream && !nested) {
         LogStream->Printf("%s\n", message);
         LogStream->Flush();
     }
-    SignalSema(sema);
+    if (!nested) ReleaseOutput(sema);
     if (level == 5 && FatalHook) FatalHook(message);
 }
 

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdarg>
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "core/assert.h"
 #include "core/output.h"
+#include "core/system.h"
 #include "file/stream.h"
 #include "platform/platform.h"
 #include "support/capture_system.h"
@@ -193,6 +196,32 @@ TEST(FatalStopDeathTest, NullFormatExitsWithZeroAndARealStopWithFatalStatus) {
     // No real message box: on some systems it would wait for a person.
     EXPECT_EXIT((FatalBox = false, Quitf("real stop")),
                 ::testing::ExitedWithCode(kFatalExitStatus), "");
+}
+
+// The log's device fails an assertion, as a remote log whose host sends a
+// faulty reply does, while the message is being mirrored: the fatal message
+// that follows must still be shown and the process must stop.
+int32_t AssertingWrite(int32_t, const void*, int32_t) {
+    Assert(!"a faulty reply");
+    return -1;
+}
+
+void MirrorIntoAFailingLog() {
+    static CoreSystem system = s_PlatformSystem;  // the console on standard error,
+    system.ConsoleChar = [](int c) { fputc(c, stderr); };  // where the test reads it
+    system.ConsoleFlush = [] { fflush(stderr); };
+    s_System = &system;
+    FatalBox = false;
+    static FileDevice device = MemoryDevice;
+    device.Write = AssertingWrite;
+    LogStream = Stream::AllocHandle("log", device.Create("log"), &device);
+    Printf("to the log");
+}
+
+TEST(FatalStopDeathTest, AFatalStopWhileMirroringToTheLogIsShownAndStops) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(MirrorIntoAFailingLog(), ::testing::ExitedWithCode(kFatalExitStatus),
+                "Fatal Error: Assert.*a faulty reply");
 }
 #endif
 
