@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "platform/platform.h"
+#include "tool/resources.h"
 
 const size_t kFirstBlock = 2 << 20;  // one large page
 const size_t kLargestBlock = 64 << 20;
@@ -11,7 +11,7 @@ const size_t kHeader = 2 * alignof(std::max_align_t);  // the block's header, al
 Arena::~Arena() {
     while (m_Blocks) {
         Block* previous = m_Blocks->m_Previous;
-        plat::LargeFree(m_Blocks, m_Blocks->m_Bytes);
+        s_ToolResources->Free(m_Blocks, m_Blocks->m_Bytes);
         m_Blocks = previous;
     }
 }
@@ -23,7 +23,7 @@ bool Arena::NewBlock(size_t size) {
     size_t bytes = m_Blocks ? m_Blocks->m_Bytes * 2 : kFirstBlock;
     if (bytes > kLargestBlock) bytes = kLargestBlock;
     if (bytes < kHeader + size) bytes = kHeader + size;
-    Block* block = static_cast<Block*>(plat::LargeAllocate(bytes));
+    Block* block = static_cast<Block*>(s_ToolResources->Allocate(bytes));
     if (!block) return false;
     *block = Block{m_Blocks, bytes};
     m_Blocks = block;

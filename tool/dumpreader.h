@@ -22,7 +22,8 @@ struct DumpPiece {
 
 class DumpReader {
 public:
-    // The stream is read on another thread until the reader is gone.
+    // The stream is read on another thread, when one can be had, until the
+    // reader is gone.
     explicit DumpReader(Stream* stream) : m_Ahead(stream) {}
     // false at the end of the dump, or when a read failed (then Failed()).
     bool Next(const char** piece, size_t* length);
@@ -31,6 +32,8 @@ public:
     // of the dump or when a read failed.
     size_t NextBatch(DumpPiece* pieces, size_t max);
     bool Failed() const { return m_Failed; }
+    // Set with Failed() when the reader had no memory to read into.
+    bool OutOfMemory() const { return m_Ahead.OutOfMemory(); }
 
     DumpReader(const DumpReader&) = delete;
     DumpReader& operator=(const DumpReader&) = delete;

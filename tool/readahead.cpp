@@ -4,29 +4,39 @@
 
 #include "file/stream.h"
 #include "platform/platform.h"
+#include "tool/resources.h"
 
 // One large page holds the whole ring when the system gives one.
 const size_t kRingBytes = 2 << 20;
 static_assert(ReadAhead::kSlots * (ReadAhead::kCarry + ReadAhead::kChunk) <= kRingBytes,
               "the ring fits its block");
 
+// Without the ring Next fails at once; without semaphores or a thread the
+// ring is filled on the caller's thread instead.
 ReadAhead::ReadAhead(Stream* stream) : m_Stream(stream) {
-    if (!Start()) m_Last = -1;
+    m_Memory = s_ToolResources->Allocate(kRingBytes);
+    if (!m_Memory) {
+        m_Last = -1;
+        return;
+    }
+    for (int i = 0; i < kSlots; ++i)
+        m_Slots[i].m_Data = static_cast<char*>(m_Memory) + i * (kCarry + kChunk) + kCarry;
+    m_Threaded = StartThread();
 }
 
-// Without memory, semaphores or a thread, Next fails at once.
-bool ReadAhead::Start() {
-    m_Memory = plat::LargeAllocate(kRingBytes);
-    if (!m_Memory) return false;
-    for (int i = 0; i < kSlots; ++i) {
-        Slot& slot = m_Slots[i];
-        slot.m_Data = static_cast<char*>(m_Memory) + i * (kCarry + kChunk) + kCarry;
+bool ReadAhead::StartThread() {
+    for (Slot& slot : m_Slots) {
         slot.m_Full = CreateSema(0);
         slot.m_Empty = CreateSema(1);
         if (!slot.m_Full || !slot.m_Empty) return false;
     }
-    m_Thread = std::thread(&ReadAhead::Run, this);
-    return true;
+    return s_ToolResources->StartThread(&m_Thread, RunThread, this);
+}
+
+void ReadAhead::RunThread(void* self) { static_cast<ReadAhead*>(self)->Run(); }
+
+int32_t ReadAhead::Fill(Slot* slot) {
+    return slot->m_Read = m_Stream->Read(slot->m_Data, static_cast<int32_t>(kChunk));
 }
 
 // The thread stops after the end, a failure, or when told to.
@@ -35,9 +45,9 @@ void ReadAhead::Run() {
         Slot& slot = m_Slots[i];
         WaitSema(slot.m_Empty);
         if (m_Stop) return;
-        slot.m_Read = m_Stream->Read(slot.m_Data, static_cast<int32_t>(kChunk));
+        int32_t read = Fill(&slot);
         SignalSema(slot.m_Full);
-        if (slot.m_Read <= 0) return;
+        if (read <= 0) return;
     }
 }
 
@@ -46,10 +56,13 @@ int32_t ReadAhead::Next(const char* carry, size_t carryBytes, char** start) {
     if (carryBytes > kCarry) return m_Last = -1;
     int next = (m_Current + 1) % kSlots;
     Slot& slot = m_Slots[next];
-    WaitSema(slot.m_Full);
+    if (m_Threaded)
+        WaitSema(slot.m_Full);
+    else
+        Fill(&slot);  // the slot in hand, whose carry is copied out below, is another
     char* front = slot.m_Data - carryBytes;
     if (carryBytes > 0) memcpy(front, carry, carryBytes);
-    if (m_Current >= 0) SignalSema(m_Slots[m_Current].m_Empty);
+    if (m_Threaded && m_Current >= 0) SignalSema(m_Slots[m_Current].m_Empty);
     m_Current = next;
     *start = front;
     return m_Last = slot.m_Read;
@@ -59,11 +72,13 @@ int32_t ReadAhead::Next(const char* carry, size_t carryBytes, char** start) {
 // a read finishes it first.
 ReadAhead::~ReadAhead() {
     m_Stop = true;
-    for (Slot& slot : m_Slots) SignalSema(slot.m_Empty);
-    if (m_Thread.joinable()) m_Thread.join();
+    if (m_Threaded) {
+        for (Slot& slot : m_Slots) SignalSema(slot.m_Empty);
+        m_Thread.join();
+    }
     for (Slot& slot : m_Slots) {
         if (slot.m_Full) plat::SemaClose(slot.m_Full);
         if (slot.m_Empty) plat::SemaClose(slot.m_Empty);
     }
-    plat::LargeFree(m_Memory, kRingBytes);
+    s_ToolResources->Free(m_Memory, kRingBytes);
 }

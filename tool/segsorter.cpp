@@ -6,7 +6,6 @@
 #include "file/stream.h"
 #include "tool/dumpreader.h"
 #include "tool/names.h"
-#include "tool/sortedwriter.h"
 
 const char kUsage[] = "Usage: segsorter loaddump sortedfile [excludelist]";
 const char kDescription[] =
@@ -157,14 +156,9 @@ void SegmentList::ParsePiece(const char* piece, size_t length) {
 
 void SegmentList::ParseLine(const char* line) { ParsePiece(line, strlen(line)); }
 
-bool SegmentList::Write(Stream* stream) {
-    SortedWriter writer(stream, m_SegmentCount, &m_Arena);
-    for (LoadSegment* segment = m_First; segment; segment = segment->m_Next)
-        writer.AddSegment(segment);
-    for (const LoadSegment* segment = m_First; segment; segment = segment->m_Next)
-        writer.WriteSegment(segment);
-    return writer.Finish();
-}
+bool SegmentList::PrepareWrite() { return m_Writer.Prepare(m_First, m_SegmentCount); }
+
+bool SegmentList::Write(Stream* stream) { return m_Writer.Write(stream, m_First); }
 
 // fgetline ends a line on a failed read as it does at end of file; the reader
 // tells the two apart, so a failing disk is not taken for a short dump.
@@ -173,10 +167,17 @@ static bool ReadWhole(Stream* dump, SegmentList* list) {
     DumpPiece pieces[SegmentList::kBatch];
     while (size_t count = reader.NextBatch(pieces, SegmentList::kBatch))
         list->ParseBatch(pieces, count);
+    list->m_OutOfMemory |= reader.OutOfMemory();
     return !reader.Failed();
 }
 
+// Every block the writing needs is taken first: running out of memory must
+// not cost the old sorted file.
 static int WriteSorted(SegmentList* list, const char* sortedName) {
+    if (!list->PrepareWrite()) {
+        Errorf("Cannot write sorted file '%s': out of memory", sortedName);
+        return -1;
+    }
     Stream* sorted = Stream::Create(sortedName);
     if (!sorted) {
         Errorf("Cannot create name file '%s'", sortedName);
@@ -204,7 +205,8 @@ int ProcessDump(const char* dumpName, const char* sortedName, const char*) {
     bool readAll = ReadWhole(dump, &list);
     dump->Close();
     if (!readAll || list.m_OutOfMemory) {
-        Errorf("Cannot read load dump '%s'%s", dumpName, readAll ? ": out of memory" : "");
+        Errorf("Cannot read load dump '%s'%s", dumpName,
+               list.m_OutOfMemory ? ": out of memory" : "");
         return -1;
     }
     return WriteSorted(&list, sortedName);

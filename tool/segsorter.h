@@ -13,6 +13,7 @@
 #include "tool/arena.h"
 #include "tool/dumpreader.h"
 #include "tool/index.h"
+#include "tool/sortedwriter.h"
 #include "tool/tablepool.h"
 
 struct Stream;
@@ -67,7 +68,10 @@ public:
     // memory overlap.
     void ParseBatch(const DumpPiece* pieces, size_t count);
     static const size_t kBatch = 64;
-    // Returns false when a write to the stream failed.
+    // Takes every block that writing the sorted file needs; false when
+    // memory is exhausted. Called once, before the file is created.
+    bool PrepareWrite();
+    // Writes the sorted file after PrepareWrite; false when a write failed.
     bool Write(Stream* stream);
 
     LoadSegment* m_First = nullptr;
@@ -105,6 +109,7 @@ private:
     TablePool m_Tables;  // outlives every index
     Index<LoadSegment> m_Segments{64, &m_Tables};
     Index<NameGroup> m_Groups{64, &m_Tables};
+    SortedWriter m_Writer{&m_Arena};
 };
 
 // Returns 1 after a successful run, -1 after any failure.

@@ -2,40 +2,48 @@
 
 #include <cstring>
 
-#include "core/memory.h"
 #include "file/stream.h"
+#include "tool/resources.h"
 #include "tool/segsorter.h"
 
-SortedWriter::SortedWriter(Stream* stream, int32_t segmentCount, Arena* arena)
-    : m_Stream(stream),
-      m_Buffer(static_cast<char*>(operator new(kBufferBytes, __FILE__, __LINE__))),
-      m_Arena(arena) {
-    m_Failed = m_Buffer == nullptr;
-    m_Segments.reserve(segmentCount);
+SortedWriter::~SortedWriter() { s_ToolResources->Free(m_Buffer, kBufferBytes); }
+
+bool SortedWriter::Prepare(const LoadSegment* first, int32_t segmentCount) {
+    m_Buffer = static_cast<char*>(s_ToolResources->Allocate(kBufferBytes));
+    m_Segments = static_cast<const LoadSegment**>(
+        m_Arena->Allocate(segmentCount * sizeof(LoadSegment*), alignof(LoadSegment*)));
+    m_Failed = !m_Buffer || (segmentCount > 0 && !m_Segments);
+    for (const LoadSegment* segment = first; segment && !m_Failed; segment = segment->m_Next)
+        AddSegment(segment);
+    return !m_Failed;
 }
 
-SortedWriter::~SortedWriter() { operator delete(m_Buffer, __FILE__, __LINE__); }
+bool SortedWriter::Write(Stream* stream, const LoadSegment* first) {
+    m_Stream = stream;
+    for (const LoadSegment* segment = first; segment; segment = segment->m_Next)
+        WriteSegment(segment);
+    if (!m_Failed) Emit(m_Buffer, m_Used);
+    m_Used = 0;
+    return !m_Failed;
+}
 
 // Segments come in list order, so each group's holders are gathered in that
 // order, ready for the notes: no sorting, and no walk from group to members,
-// whose records lie scattered over the whole model. A model written before
-// has its lists complete already.
+// whose records lie scattered over the whole model.
 void SortedWriter::AddSegment(const LoadSegment* segment) {
-    m_Segments.push_back(segment);
+    m_Segments[segment->m_Index] = segment;
     for (const OpenEntry* entry = segment->m_Opens; entry; entry = entry->m_Next) {
         NameGroup* group = entry->m_Group;
         if (group->m_Count < 2 || group->m_Placed == group->m_Count) continue;
-        if (!group->m_Holders) group->m_Holders = NewHolders(group->m_Count);
+        if (!group->m_Holders)
+            group->m_Holders = static_cast<int32_t*>(
+                m_Arena->Allocate(group->m_Count * sizeof(int32_t), alignof(int32_t)));
         if (!group->m_Holders) {
             m_Failed = true;
             return;
         }
         group->m_Holders[group->m_Placed++] = segment->m_Index;
     }
-}
-
-int32_t* SortedWriter::NewHolders(int32_t count) {
-    return static_cast<int32_t*>(m_Arena->Allocate(count * sizeof(int32_t), alignof(int32_t)));
 }
 
 void SortedWriter::Emit(const char* bytes, size_t length) {
@@ -52,12 +60,6 @@ void SortedWriter::PutSlow(const char* text, size_t length) {
     if (length >= kBufferBytes) return Emit(text, length);
     memcpy(m_Buffer + m_Used, text, length);
     m_Used += length;
-}
-
-bool SortedWriter::Finish() {
-    if (!m_Failed) Emit(m_Buffer, m_Used);
-    m_Used = 0;
-    return !m_Failed;
 }
 
 void SortedWriter::WriteNotes(const OpenEntry* entry) {

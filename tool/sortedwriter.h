@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <vector>
 
 #include "tool/arena.h"
 
@@ -17,20 +16,24 @@ struct Stream;
 
 class SortedWriter {
 public:
-    // The holders' lists come from the model's arena and stay with it.
-    SortedWriter(Stream* stream, int32_t segmentCount, Arena* arena);
+    // The holders' lists and the segment table come from the model's arena
+    // and stay with it.
+    explicit SortedWriter(Arena* arena) : m_Arena(arena) {}
     ~SortedWriter();
-    // Segments are added in list order before any is written. Adding one
-    // places it among the holders of its files' spellings.
-    void AddSegment(const LoadSegment* segment);
-    void WriteSegment(const LoadSegment* segment);
-    // Writes what is gathered; false when any write failed.
-    bool Finish();
+    // Takes every block the writing needs, so that running out of memory
+    // is known before the sorted file is touched: the output block, the
+    // segment table, and each shared spelling's holders, gathered from the
+    // segments in list order. False when memory is exhausted.
+    bool Prepare(const LoadSegment* first, int32_t segmentCount);
+    // Writes the segments after a successful Prepare; false when a write failed.
+    bool Write(Stream* stream, const LoadSegment* first);
 
     SortedWriter(const SortedWriter&) = delete;
     SortedWriter& operator=(const SortedWriter&) = delete;
 
 private:
+    void AddSegment(const LoadSegment* segment);
+    void WriteSegment(const LoadSegment* segment);
     // Most pieces are short and fit what is left of the block: those are
     // copied here, without a call.
     void Put(const char* text, size_t length) {
@@ -41,13 +44,12 @@ private:
     void PutSlow(const char* text, size_t length);
     void Emit(const char* bytes, size_t length);
     void WriteNotes(const OpenEntry* entry);
-    int32_t* NewHolders(int32_t count);
 
     static const size_t kBufferBytes = 1 << 16;
-    Stream* m_Stream;
-    char* m_Buffer;
+    Stream* m_Stream = nullptr;
+    char* m_Buffer = nullptr;
     size_t m_Used = 0;
     bool m_Failed = false;
-    std::vector<const LoadSegment*> m_Segments;  // by index, which is list order
-    Arena* m_Arena;  // the model's
+    const LoadSegment** m_Segments = nullptr;  // by index, which is list order
+    Arena* m_Arena;                            // the model's
 };

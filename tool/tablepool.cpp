@@ -1,6 +1,6 @@
 #include "tool/tablepool.h"
 
-#include "platform/platform.h"
+#include "tool/resources.h"
 
 int TablePool::SizeClass(size_t bytes) {
     int size = 0;
@@ -9,7 +9,7 @@ int TablePool::SizeClass(size_t bytes) {
 }
 
 void* TablePool::Obtain(size_t bytes) {
-    if (bytes >= kLargeTable) return plat::LargeAllocate(bytes);
+    if (bytes >= kLargeTable) return s_ToolResources->Allocate(bytes);
     FreeTable*& free = m_Free[SizeClass(bytes)];
     if (!free) return m_Arena.Allocate(bytes < sizeof(FreeTable) ? sizeof(FreeTable) : bytes);
     FreeTable* table = free;
@@ -19,7 +19,7 @@ void* TablePool::Obtain(size_t bytes) {
 
 void TablePool::Release(void* table, size_t bytes) {
     if (!table) return;
-    if (bytes >= kLargeTable) return plat::LargeFree(table, bytes);
+    if (bytes >= kLargeTable) return s_ToolResources->Free(table, bytes);
     FreeTable*& free = m_Free[SizeClass(bytes)];
     free = new (table) FreeTable{free};
 }

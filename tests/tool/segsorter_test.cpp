@@ -8,14 +8,45 @@
 #include "support/capture_system.h"
 #include "support/memory_device.h"
 #include "support/temp_dir.h"
+#include "tool/resources.h"
 
 namespace {
+
+// The tool's resources, limited: every block from the Nth request on is
+// refused, and threads too when told. What is handed out is counted, so that
+// a block kept after a run shows.
+struct Limits {
+    int m_FailFrom = 0;  // 1-based; 0 never
+    bool m_NoThreads = false;
+    int m_Requests = 0;
+    size_t m_Outstanding = 0;
+};
+Limits s_Limits;
+
+void* LimitedAllocate(size_t bytes) {
+    if (++s_Limits.m_Requests >= s_Limits.m_FailFrom && s_Limits.m_FailFrom > 0) return nullptr;
+    void* block = s_SystemResources.Allocate(bytes);
+    if (block) s_Limits.m_Outstanding += bytes;
+    return block;
+}
+
+void LimitedFree(void* block, size_t bytes) {
+    if (block) s_Limits.m_Outstanding -= bytes;
+    s_SystemResources.Free(block, bytes);
+}
+
+bool LimitedStart(std::thread* thread, void (*run)(void*), void* context) {
+    return !s_Limits.m_NoThreads && s_SystemResources.StartThread(thread, run, context);
+}
+
+const ToolResources kLimited = {LimitedAllocate, LimitedFree, LimitedStart};
 
 class SegsorterTest : public ::testing::Test {
 protected:
     void TearDown() override {
         s_ReadDevice = s_WriteDevice = &LocalDevice.m_Device;
         s_FaultPlan = FaultPlan();
+        s_ToolResources = &s_SystemResources;
     }
 
     // Runs a dump through the tool and returns the sorted file, or "<failed>".
@@ -184,6 +215,70 @@ TEST_F(SegsorterTest, DeviceFailuresAreNotTakenForSuccess) {
     EXPECT_NE(m_System.m_Console.find("Error: Cannot write sorted file '" + out + "'"),
               std::string::npos);
     for (const Stream& s : s_StreamTable) EXPECT_EQ(s.m_Device, nullptr);
+}
+
+// Segments sharing files, so that writing needs the holders' lists too, over
+// more chunks than the read-ahead ring holds.
+std::string SharedDump() {
+    std::string dump;
+    for (int s = 0; dump.size() < 1200000; ++s) {
+        dump += "::LOADSEG::(segment" + std::to_string(s % 500) + ")\n";
+        for (int f = 0; f < 20; ++f)
+            dump += "::OPEN::(data\\file" + std::to_string((s * 7 + f) % 3000) + ".dat)  // 1ms\n";
+    }
+    return dump;
+}
+
+TEST_F(SegsorterTest, OutOfMemoryAnywhereLeavesTheOldSortedFileAlone) {
+    std::string in = m_Dir.Write("dump.txt", SharedDump());
+    std::string out = m_Dir.Path("sorted.txt");
+    s_ToolResources = &kLimited;
+    s_Limits = Limits();
+    ASSERT_EQ(ProcessDump(in.c_str(), out.c_str(), nullptr), 1);
+    const int requests = s_Limits.m_Requests;
+    ASSERT_GE(requests, 4) << "the ring, the model, its tables and the output";
+    EXPECT_EQ(s_Limits.m_Outstanding, 0u);
+
+    for (int failFrom = 1; failFrom <= requests; ++failFrom) {
+        m_Dir.Write("sorted.txt", "the old sorted file");
+        m_System.m_Console.clear();
+        m_System.m_Boxes.clear();
+        s_Limits = Limits{failFrom};
+        EXPECT_EQ(ProcessDump(in.c_str(), out.c_str(), nullptr), -1) << failFrom;
+        EXPECT_NE(m_System.m_Console.find("': out of memory"), std::string::npos)
+            << failFrom << ": " << m_System.m_Console;
+        EXPECT_EQ(m_Dir.Read("sorted.txt"), "the old sorted file") << failFrom;
+        EXPECT_TRUE(m_System.m_Boxes.empty()) << failFrom << ": an assertion failed";
+        EXPECT_EQ(s_Limits.m_Outstanding, 0u) << failFrom;
+        for (const Stream& s : s_StreamTable) EXPECT_EQ(s.m_Device, nullptr) << failFrom;
+    }
+}
+
+// Without a thread the dump is read on the calling thread, with the same
+// result, and a failing read is still told from the end.
+TEST_F(SegsorterTest, WithoutAThreadTheDumpIsReadAllTheSame) {
+    std::string in = m_Dir.Write("dump.txt", SharedDump());
+    std::string out = m_Dir.Path("sorted.txt");
+    ASSERT_EQ(ProcessDump(in.c_str(), out.c_str(), nullptr), 1);
+    const std::string sorted = m_Dir.Read("sorted.txt");
+    s_ToolResources = &kLimited;
+    s_FaultPlan.m_Inner = &LocalDevice.m_Device;
+    s_ReadDevice = const_cast<FileDevice*>(&FaultDevice);
+    for (bool threads : {true, false}) {
+        for (int failReadFrom : {0, 3}) {
+            s_Limits = Limits{0, !threads};
+            s_FaultPlan.m_Reads = 0;
+            s_FaultPlan.m_FailReadFrom = failReadFrom;
+            m_Dir.Write("sorted.txt", "old");
+            int expected = failReadFrom ? -1 : 1;
+            EXPECT_EQ(ProcessDump(in.c_str(), out.c_str(), nullptr), expected)
+                << threads << failReadFrom << m_System.m_Console;
+            // Not compared with EXPECT_EQ, which would print the whole file.
+            EXPECT_TRUE(m_Dir.Read("sorted.txt") == (failReadFrom ? "old" : sorted))
+                << threads << failReadFrom;
+        }
+    }
+    EXPECT_TRUE(m_System.m_Boxes.empty());
 }
 
 }  // namespace
