@@ -25,8 +25,16 @@ static int32_t ResultOf(const RemotePacket* request, int32_t replyCommand) {
     return reply.result;
 }
 
-// The name field is cut to 255 characters; the packet ends at its terminator.
+// A name cut to fit its field would name another file (its prefix), which a
+// create would truncate and a delete remove: a name that does not fit is
+// refused before anything is sent.
+static bool NameFits(const char* name) {
+    return strlen(name) < static_cast<size_t>(kRemoteNameField);
+}
+
+// The packet ends at the name's terminator.
 static int32_t OpenOrCreate(const char* name, int32_t readOnly, int32_t create) {
+    if (!NameFits(name)) return -1;
     RemoteOpenPacket packet;
     SafeStrncpy(packet.name, name, sizeof packet.name);
     packet.header = Header(kRequestOpen, 25 + NameLength(packet.name));
@@ -55,6 +63,7 @@ int32_t RemoteClose(int32_t handle) {
 
 // SafeStrncpy zero-fills each field after its name, so the whole packet goes.
 bool RemoteIsNewer(const char* first, const char* second) {
+    if (!NameFits(first) || !NameFits(second)) return false;
     RemoteIsNewerPacket packet;
     packet.header = Header(kRequestIsNewer, sizeof packet);
     SafeStrncpy(packet.first, first, sizeof packet.first);
@@ -63,6 +72,7 @@ bool RemoteIsNewer(const char* first, const char* second) {
 }
 
 bool RemoteDelete(const char* name) {
+    if (!NameFits(name)) return false;
     RemoteDeletePacket packet;
     SafeStrncpy(packet.name, name, sizeof packet.name);
     packet.header = Header(kRequestDelete, 17 + NameLength(packet.name));

@@ -30,7 +30,8 @@ void RemoteExchange(const RemotePacket* request, RemotePacket* recvPkt, int32_t 
 bool SendAll(const void* buffer, int32_t count);
 bool RecvAll(void* buffer, int32_t count);
 
-// The backend operations. Names longer than 255 characters are cut to 255.
+// The backend operations. A name longer than 255 characters is refused (-1
+// or false) without anything being sent.
 // Reads and writes travel in pieces of at most 4096 bytes.
 bool RemoteIsNewer(const char* first, const char* second);
 int32_t RemoteOpen(const char* name, uint8_t readOnly);

@@ -146,7 +146,7 @@ void Serve(Host* host) {
     }
 }
 
-// Past 255 characters a name is cut; now and then the script goes beyond.
+// Past 255 characters a name is refused unsent; now and then the script goes beyond.
 std::string Name(Input& in) {
     uint32_t length = in.Word(1);
     std::string name = in.Take(length);

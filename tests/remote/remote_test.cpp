@@ -59,7 +59,7 @@ private:
 
 TEST_F(FakeHost, EachOperationSendsItsTabledRequestAndReturnsTheReplyResult) {
     char got[4] = {};
-    const std::string tooLong(300, 'n'), cut(255, 'n');  // names are cut to 255
+    const std::string longest(255, 'n');  // the most a name field holds
     const struct {
         std::function<int32_t()> m_Call;
         Bytes m_Request, m_Reply;
@@ -76,12 +76,12 @@ TEST_F(FakeHost, EachOperationSendsItsTabledRequestAndReturnsTheReplyResult) {
         {[] { return RemoteDelete("d/e"); }, Words({0, 17, 0, 20}, Z("d/e")), Reply(18, 0), 1},
         {[] { return RemoteIsNewer("a", "b"); }, Words({0, 15, 0, 528}, Field("a") + Field("b")),
          Reply(16, 1), 1},
-        {[&] { return RemoteOpen(tooLong.c_str(), 0); }, Words({0, 2, 0, 280, 0, 0}, Z(cut)),
+        {[&] { return RemoteOpen(longest.c_str(), 0); }, Words({0, 2, 0, 280, 0, 0}, Z(longest)),
          Reply(3, 1), 1},
-        {[&] { return RemoteDelete(tooLong.c_str()); }, Words({0, 17, 0, 272}, Z(cut)),
+        {[&] { return RemoteDelete(longest.c_str()); }, Words({0, 17, 0, 272}, Z(longest)),
          Reply(18, 1), 0},
-        {[&] { return RemoteIsNewer(tooLong.c_str(), ""); },
-         Words({0, 15, 0, 528}, Z(cut) + Field("")), Reply(16, 2), 0},
+        {[&] { return RemoteIsNewer(longest.c_str(), ""); },
+         Words({0, 15, 0, 528}, Z(longest) + Field("")), Reply(16, 2), 0},
     };
     std::vector<Bytes> replies;
     for (const auto& c : cases) replies.push_back(c.m_Reply);
@@ -91,6 +91,25 @@ TEST_F(FakeHost, EachOperationSendsItsTabledRequestAndReturnsTheReplyResult) {
         EXPECT_EQ(cases[i].m_Request, Requests().at(i)) << "case " << i;
     }
     EXPECT_STREQ("abc", got);
+}
+
+// Cut to its field, a longer name would be another file's: a create would
+// truncate it, a delete remove it. Nothing is sent; of what the host would
+// grant every request, only the close that follows is asked.
+TEST_F(FakeHost, NamesLongerThan255AreRefusedWithoutSending) {
+    const std::string name(256, 'n'), prefix(255, 'n');
+    m_Answer = [](const Bytes& request) {
+        const int32_t code = request[4];
+        return Reply(code == 10 ? 11 : code + 1, code == 17 || code == 10 ? 0 : 1);
+    };
+    Play(std::vector<Bytes>(6));
+    EXPECT_EQ(-1, RemoteCreate(name.c_str()));
+    EXPECT_EQ(-1, RemoteOpen(name.c_str(), 1));
+    EXPECT_FALSE(RemoteDelete(name.c_str()));
+    EXPECT_FALSE(RemoteIsNewer(name.c_str(), prefix.c_str()));
+    EXPECT_FALSE(RemoteIsNewer(prefix.c_str(), name.c_str()));
+    EXPECT_EQ(0, RemoteClose(3));
+    EXPECT_EQ((std::vector<Bytes>{Words({0, 10, 0, 20, 3})}), Requests());
 }
 
 TEST_F(FakeHost, ReadsAndWritesTravelInChunksOfAtMost4096) {
