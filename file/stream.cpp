@@ -104,24 +104,35 @@ Stream* Stream::Create(const char* name) {
     return AllocHandle(name, handle, s_WriteDevice);
 }
 
-// Constructed on first use, so its destruction is registered for exit then.
+// Constructed on first use, so its destruction is registered for exit then;
+// s_StreamMutex is set once, inside the same guarded initialisation.
 static Mutex& StreamMutex() {
-    static Mutex mutex;
-    s_StreamMutex = &mutex;
-    return mutex;
+    static Mutex* const mutex = [] {
+        static Mutex created;
+        s_StreamMutex = &created;
+        return &created;
+    }();
+    return *mutex;
+}
+
+// An entry is free while m_Device is null. Close resets everything else first
+// and stores the free mark last, with release ordering; the acquire load here
+// pairs with it, so a new owner never meets a field of the old one.
+static bool EntryFree(const Stream& s) {
+    return __atomic_load_n(&s.m_Device, __ATOMIC_ACQUIRE) == nullptr;
 }
 
 Stream* Stream::AllocHandle(const char* name, int32_t handle, FileDevice* device) {
     MutexGuard guard(&StreamMutex());
     for (int i = 0; i < kMaxStreams; ++i) {
         Stream& s = s_StreamTable[i];
-        if (s.m_Device) continue;
+        if (!EntryFree(s)) continue;
         s.m_FileOffset = s.m_BufferPos = s.m_BufferFill = 0;
         s.m_Handle = handle;
-        s.m_Device = device;
         s.m_Buffer = s_StreamBuffers[i];
         s.m_BufferSize = kStreamBufferSize;
         SafeStrncpy(s.m_Name, name, sizeof s.m_Name);
+        s.m_Device = device;
         return &s;
     }
     DumpHandles();
@@ -132,10 +143,11 @@ Stream* Stream::AllocHandle(const char* name, int32_t handle, FileDevice* device
 int32_t Stream::Close() {
     if (!m_Device) return 0;  // already closed, by a fatal stop for one
     if (m_BufferFill == 0 && m_BufferPos != 0) Flush();
-    DeviceClose(&m_Device, m_Handle);
+    FileDevice* device = m_Device;
+    DeviceClose(&device, m_Handle);
     m_Handle = -1;
-    m_Device = nullptr;
-    m_BufferPos = m_BufferFill = 0;  // nothing of a closed stream is readable
+    m_FileOffset = m_BufferPos = m_BufferFill = 0;  // nothing of a closed stream is readable
+    __atomic_store_n(&m_Device, static_cast<FileDevice*>(nullptr), __ATOMIC_RELEASE);
     return 0;
 }
 

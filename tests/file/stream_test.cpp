@@ -7,8 +7,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <atomic>
+#include <cstdlib>
 #include <functional>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -204,6 +207,47 @@ TEST_F(Streams, TableReusesTheLowestFreeEntryAndStopsWhenFull) {
     EXPECT_EQ(0u, capture.m_Console.find(expected + "<12>Fatal Error: Out of file handles.<7>\n"))
         << capture.m_Console;
     for (const Stream& s : s_StreamTable) EXPECT_EQ(nullptr, s.m_Device);
+}
+
+// A device safe on many threads at once that keeps only the bytes written
+// under each handle; a file's name is its handle.
+const int kRaceThreads = 4, kRaceRounds = 3000;
+std::atomic<int32_t> s_BytesWritten[kRaceThreads * kRaceRounds];
+
+int32_t CountingOpen(const char* name, uint8_t) { return atoi(name); }
+int32_t CountingCreate(const char* name) { return atoi(name); }
+int32_t CountingWrite(int32_t handle, const void*, int32_t count) {
+    s_BytesWritten[handle] += count;
+    return count;
+}
+int32_t CountingClose(int32_t) { return 0; }
+
+// Entries are taken and given back on several threads: no stream may lose
+// the bytes it buffered to another's close, nor find the entry half reset.
+TEST_F(Streams, ConcurrentOpenWriteCloseKeepsEveryStreamsBytes) {
+    FileDevice device = {CountingOpen,  CountingCreate, nullptr, CountingWrite, nullptr,
+                         CountingClose, nullptr,        nullptr, nullptr,       nullptr};
+    s_WriteDevice = &device;
+    for (auto& bytes : s_BytesWritten) bytes = 0;
+    auto expected = [](int handle) { return 1 + handle % 100; };
+    auto run = [&](int thread) {
+        for (int round = 0; round < kRaceRounds; ++round) {
+            int handle = thread * kRaceRounds + round;
+            std::string name = std::to_string(handle);
+            Stream* s =
+                thread % 2 ? Stream::Open(name.c_str(), false) : Stream::Create(name.c_str());
+            if (!s) return ADD_FAILURE() << "no stream for " << handle;
+            s->Write(std::string(expected(handle), 'x').data(), expected(handle));
+            s->Close();
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kRaceThreads; ++t) threads.emplace_back(run, t);
+    for (std::thread& t : threads) t.join();
+    int wrong = 0;
+    for (int handle = 0; handle < kRaceThreads * kRaceRounds; ++handle)
+        wrong += s_BytesWritten[handle] != expected(handle);
+    EXPECT_EQ(0, wrong) << "streams whose bytes went astray";
 }
 
 TEST_F(Streams, FgetlineGivesLinesInPiecesOfAtMostSizeMinusOne) {
