@@ -19,8 +19,9 @@ namespace plat {
 
 // Opens an existing file (never a directory). -1 when missing or held by another.
 int32_t FileOpen(const char* name, bool readOnly);
-// Creates or truncates a file for reading and writing. -1 on failure, and an
-// existing file that another holder has open is left untouched.
+// Creates or truncates a file for reading and writing; a device or a named
+// pipe is opened as it is. -1 on failure, and an existing file that another
+// holder has open is left untouched.
 int32_t FileCreate(const char* name);
 // Reads up to count bytes; fewer only at end of file. -1 on failure, with the
 // system's error code in *error when error is not null.

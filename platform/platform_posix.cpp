@@ -90,10 +90,14 @@ int32_t FileOpen(const char* name, bool readOnly) {
 
 int32_t FileCreate(const char* name) {
     // No O_TRUNC: the content may only go once the exclusive lock proves that
-    // nobody else has the file open.
+    // nobody else has the file open. Only a regular file is truncated: the
+    // system refuses for a device such as /dev/null or a named pipe, which is
+    // written as it is, as Windows does with NUL.
     int fd = open(name, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) return -1;
-    if (!TryLock(fd, LOCK_EX) || ftruncate(fd, 0) != 0) return CloseAndFail(fd);
+    struct stat st;
+    if (!TryLock(fd, LOCK_EX) || fstat(fd, &st) != 0) return CloseAndFail(fd);
+    if (S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0) return CloseAndFail(fd);
     return fd;
 }
 

@@ -87,6 +87,20 @@ TEST(PlatformFiles, AttributesShowDirectoriesAndRoundTripTheReadOnlyBit) {
     EXPECT_FALSE(plat::FileSetAttributes(temp.Path("missing").c_str(), plat::kAttrReadOnly));
 }
 
+// The null device takes whatever is written; it cannot be truncated, and is
+// not asked to be.
+TEST(PlatformFiles, CreateWritesIntoTheNullDevice) {
+#if defined(_WIN32)
+    const char* const kNull = "NUL";
+#else
+    const char* const kNull = "/dev/null";
+#endif
+    int32_t h = plat::FileCreate(kNull);
+    ASSERT_GE(h, 0);
+    EXPECT_EQ(6, plat::FileWrite(h, "sorted", 6));
+    EXPECT_EQ(0, plat::FileClose(h));
+}
+
 // ------------------------------------------------------- threads and clocks
 
 TEST(PlatformThread, IdIsNonZeroStableAndPerThread) {
