@@ -1,7 +1,8 @@
 // The local disk as a file device. Its stream slots forward through a backend
 // block that the device switch may overwrite, so open streams follow it.
+#include <cstring>
+
 #include "core/output.h"
-#include "core/strings.h"
 #include "file/device.h"
 #include "platform/platform.h"
 
@@ -54,11 +55,12 @@ static bool LocalDelete(const char* name) {
     return plat::FileDelete(name);
 }
 
-// The directory text is cut so that it and "\*" fit a 256-byte pattern.
+// The directory and "\*" must fit a 256-byte search pattern. A longer name
+// is refused rather than cut, since the cut name may be another directory.
 static int32_t LocalEnumFiles(const char* directory, EnumCallback callback, void* context) {
-    char dir[254];
-    SafeStrncpy(dir, directory, sizeof dir);
-    int32_t count = plat::DirEnumerate(dir, callback, context);
+    const size_t kLongestDirectory = 253;
+    if (strlen(directory) > kLongestDirectory) return 0;
+    int32_t count = plat::DirEnumerate(directory, callback, context);
     return count < 0 ? 0 : count;
 }
 

@@ -61,6 +61,24 @@ TEST_F(LocalFiles, EnumFilesReportsEveryEntryWithItsKind) {
     EXPECT_EQ((Seen{{".", true}, {"..", true}, {"one.txt", false}, {"sub", true}}), seen);
 }
 
+// The longest directory name that fits the search pattern is listed; a
+// longer one is refused whole, never cut to a name that may be its parent's.
+TEST_F(LocalFiles, EnumFilesRefusesADirectoryNameTooLongToUse) {
+    const size_t kLongest = 253;
+    std::string longest = m_Dir.Path("");
+    ASSERT_LT(longest.size(), kLongest);
+    longest += std::string(kLongest - longest.size(), 'd');
+    ASSERT_TRUE(fs::create_directory(longest));
+    const std::pair<std::string, int32_t> cases[] = {
+        {longest, 2},  // "." and ".."
+        {longest + char(fs::path::preferred_separator) + "sub", 0},
+        {longest + "x", 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.second, LocalDevice.m_Device.EnumFiles(c.first.c_str(), nullptr, nullptr))
+            << c.first.size();
+}
+
 int32_t s_FakeReadHandle = -1;
 
 TEST_F(LocalFiles, BackendBlockRedirectsOpenStreamsUntilRestored) {
