@@ -8,10 +8,15 @@ HashTable* s_HashTables = nullptr;
 
 namespace {
 
+// Sizes are signed 32-bit throughout; a block past that (which on a 32-bit
+// system would also wrap its byte count) fails as if memory ran out.
+const size_t kLargestBlock = 0x7FFFFFFF;
+
 // Raw bytes from the positioned allocator rather than a new-expression: nodes,
 // keys and heads need no construction.
 template <typename T>
 T* Allocate(size_t count, int line) {
+    if (count > kLargestBlock / sizeof(T)) return nullptr;
     return static_cast<T*>(operator new(count * sizeof(T), "hash", line));
 }
 
@@ -73,12 +78,15 @@ void HashTable::InitFixed(int32_t size, int16_t keyLength) {
     LeaveTemporary();
     // Outside the bracket: the key block follows the caller's arena choice.
     const int32_t area = m_KeyLength + 1;
-    // A slot needs at least its marker byte.
-    char* keys = area > 0 ? Allocate<char>(static_cast<size_t>(area) * m_Size, __LINE__) : nullptr;
+    // A slot needs at least its marker byte. The product is checked before it
+    // is formed: it could wrap a 32-bit size.
+    const bool fits = area > 0 && static_cast<size_t>(m_Size) <= kLargestBlock / area;
+    char* keys = fits ? Allocate<char>(static_cast<size_t>(area) * m_Size, __LINE__) : nullptr;
     if (!m_Slots || !keys) return AbandonSlots(keys);
     for (int32_t i = 0; i < m_Size; ++i) {
-        keys[i * area] = 0;
-        m_Slots[i].m_Key = keys + i * area + 1;
+        char* marker = keys + static_cast<size_t>(i) * area;
+        *marker = 0;
+        m_Slots[i].m_Key = marker + 1;
     }
 }
 

@@ -113,6 +113,32 @@ TEST(HashSlots, LowestFreeSlotIsTakenAndOverlongKeysOrAFullTableRefused) {
     EXPECT_EQ(1, table.m_Slots[50].m_Key[-1]);
 }
 
+// A block whose size does not fit a signed 32-bit count (the slots, the keys
+// or the buckets of a large table) is refused as a failed allocation would be:
+// no slots, nothing inserted, and the table can be set up again.
+TEST(HashSlots, TablesTooLargeToAddressAreRefusedAsIfMemoryRanOut) {
+    struct Case {
+        int32_t size;
+        bool fixed;
+        int16_t keyLength;
+    };
+    const Case cases[] = {
+        {70000, true, 32767},    // keys: 70001 areas of 32768 bytes, past 2 GiB
+        {2147483646, true, 8},   // slots and keys
+        {2147483646, false, 8},  // buckets
+    };
+    int value = 0;
+    for (const Case& c : cases) {
+        HashTable table(c.size, c.fixed, c.keyLength, false, false);
+        EXPECT_EQ(nullptr, table.m_Slots) << c.size;
+        EXPECT_FALSE(table.Insert("key", &value)) << c.size;
+        EXPECT_EQ(0, table.m_Count) << c.size;
+        table.InitFixed(100, 8);
+        EXPECT_TRUE(table.Insert("key", &value)) << c.size;
+        EXPECT_EQ(&value, table.Lookup("key")) << c.size;
+    }
+}
+
 TEST(HashClear, ForgetsEverythingReleasesUnusedSlotsAndRehashesIntoAFreshArray) {
     int value = 0;
     for (bool fixed : kBothModes) {
