@@ -5,6 +5,8 @@
 // wide     300,000 distinct files in one segment
 // shared   50,000 segments whose files are each opened by about 20 of them
 // half     like large, ~33 million lines (~1.65 GB): doubled, a dump past 3 GiB
+// crafted  120,000 names in one segment made of bytes a loose case fold merges
+// plain    the same count of names, of the same lengths, made of plain letters
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -75,11 +77,27 @@ void Shared(FILE* out, Random& random) {
     }
 }
 
+// Distinct 17-byte names, byte i of name n taken from pair i % 5 by bit i of
+// n. With crafted pairs ('[' and '{', ...) a hash that merged more than the
+// letters' cases would give every name the same value.
+const char kCraftedPairs[5][2] = {
+    {'[', '{'}, {'\\', '|'}, {'@', '`'}, {'\xC9', '\xE9'}, {']', '}'}};
+const char kPlainPairs[5][2] = {{'a', 'b'}, {'c', 'd'}, {'e', 'f'}, {'g', 'h'}, {'i', 'j'}};
+
+void Pairs(FILE* out, const char (*pairs)[2]) {
+    Segment(out, 0);
+    for (uint32_t n = 0; n < 120000; ++n) {
+        char name[18] = {};
+        for (int i = 0; i < 17; ++i) name[i] = pairs[i % 5][n >> i & 1];
+        fprintf(out, "::OPEN::(data\\%s)\n", name);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        fprintf(stderr, "usage: gendump typical|large|wide|shared OUTPUT [SEED]\n");
+        fprintf(stderr, "usage: gendump typical|large|wide|shared|crafted|plain OUTPUT [SEED]\n");
         return 2;
     }
     FILE* out = fopen(argv[2], "wb");
@@ -94,6 +112,8 @@ int main(int argc, char** argv) {
     else if (profile == "half") Visits(out, random, 33000000, 2000, 300000, 300, 500);
     else if (profile == "wide") Wide(out, random);
     else if (profile == "shared") Shared(out, random);
+    else if (profile == "crafted") Pairs(out, kCraftedPairs);
+    else if (profile == "plain") Pairs(out, kPlainPairs);
     else fprintf(stderr, "gendump: unknown profile %s\n", argv[1]);
     return fclose(out) == 0 ? 0 : 1;
 }

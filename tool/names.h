@@ -52,24 +52,29 @@ inline uint64_t MixWord(uint64_t h, uint64_t word) {
     return h ^ (h >> 29);
 }
 
-// The folded hash sets bit 5 of every byte rather than folding exactly:
-// names equal but for the case of ASCII letters still hash alike, and the
-// few other bytes it merges ('[' and '{', say) only meet in a comparison.
-// Words go to two lanes in turn, so that two multiplies are in flight at once.
+// The folded hash lower-cases exactly the ASCII letters, as the comparison
+// does: a looser fold (setting bit 5 of every byte, say) would hash '[' and
+// '{', or Latin-1 capitals and small letters, alike, and names made of such
+// bytes would all land on one probe cluster. Words go to two lanes in turn,
+// so that two multiplies are in flight at once.
+template <bool kFold>
+inline uint64_t HashWord(uint64_t word) {
+    return kFold ? FoldWord(word) : word;
+}
+
 template <bool kFold>
 uint32_t NameHash(const char* text, size_t length) {
-    const uint64_t caseBits = kFold ? 0x2020202020202020ull : 0;
     uint64_t a = length * 0x9E3779B97F4A7C15ull, b = 0xC2B2AE3D27D4EB4Full;
     size_t at = 0;
     for (; at + 16 <= length; at += 16) {
-        a = MixWord(a, FullWord(text, at) | caseBits);
-        b = MixWord(b, FullWord(text, at + 8) | caseBits);
+        a = MixWord(a, HashWord<kFold>(FullWord(text, at)));
+        b = MixWord(b, HashWord<kFold>(FullWord(text, at + 8)));
     }
     if (at + 8 <= length) {
-        a = MixWord(a, FullWord(text, at) | caseBits);
+        a = MixWord(a, HashWord<kFold>(FullWord(text, at)));
         at += 8;
     }
-    if (at < length) b = MixWord(b, LoadWord(text, at, length) | caseBits);
+    if (at < length) b = MixWord(b, HashWord<kFold>(LoadWord(text, at, length)));
     return FinishHash(a ^ (b >> 7) ^ (b << 23));
 }
 

@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 
 #include "file/stream.h"
 #include "support/capture_system.h"
 #include "support/memory_device.h"
 #include "support/temp_dir.h"
+#include "tool/names.h"
 #include "tool/resources.h"
 
 namespace {
@@ -215,6 +217,33 @@ TEST_F(SegsorterTest, DeviceFailuresAreNotTakenForSuccess) {
     EXPECT_NE(m_System.m_Console.find("Error: Cannot write sorted file '" + out + "'"),
               std::string::npos);
     for (const Stream& s : s_StreamTable) EXPECT_EQ(s.m_Device, nullptr);
+}
+
+// The case-blind hash folds A-Z and nothing else. Bytes that a looser fold
+// merges ('[' and '{', '\\' and '|', Latin-1 letters, controls and digits)
+// must spread: a dump of names made of them would otherwise pile into one
+// probe cluster and take quadratic time.
+TEST(NameHash, FoldsExactlyTheAsciiLetters) {
+    std::string wrong;  // byte pairs hashed alike that are not a letter's two cases, or the reverse
+    for (int a = 0; a < 256; ++a) {
+        for (int b = a + 1; b < 256; ++b) {
+            const char x = static_cast<char>(a), y = static_cast<char>(b);
+            bool letter = a >= 'A' && a <= 'Z' && b == a + 32;
+            if (letter != (NameHash<true>(&x, 1) == NameHash<true>(&y, 1)))
+                wrong += std::to_string(a) + "/" + std::to_string(b) + " ";
+        }
+    }
+    EXPECT_EQ("", wrong);
+    const char pairs[][2] = {{'[', '{'}, {'\\', '|'}, {'@', '`'}, {'\xC9', '\xE9'}, {'\x10', '0'}};
+    for (std::string prefix : {"", "d\\", "data\\dir\\"}) {  // every word and lane path
+        std::set<uint32_t> hashes;
+        for (int bits = 0; bits < 4096; ++bits) {
+            std::string name = prefix;
+            for (int i = 0; i < 12; ++i) name += pairs[i % 5][bits >> i & 1];
+            hashes.insert(NameHash<true>(name.data(), name.size()));
+        }
+        EXPECT_GE(hashes.size(), 4090u) << "'" << prefix << "'";
+    }
 }
 
 // Segments sharing files, so that writing needs the holders' lists too, over
