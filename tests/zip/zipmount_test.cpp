@@ -1,0 +1,163 @@
+// Mounting archives the test builds and then damages: every refusal names
+// the archive and its reason and leaves nothing mounted or open, and no cut
+// of an archive makes the mount read outside it.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "file/stream.h"
+#include "support/capture_system.h"
+#include "support/memory_device.h"
+#include "support/zip_writer.h"
+#include "zip/zipfile.h"
+
+namespace {
+
+class ZipMount : public ::testing::Test {
+protected:
+    void TearDown() override {
+        zipFile::UnmountAll();
+        s_ZipNameMode = kZipNamesPlain;
+    }
+};
+
+std::vector<ZipMember> Sample() {
+    return {{"maps/level1.dat", std::string(3000, 'a'), true},
+            {"maps/", ""},  // a directory entry, not a member
+            {"sounds/boom.wav", "boom"}};
+}
+
+struct Refusal {
+    const char* m_What;
+    std::function<void(std::string&, const ZipLayout&)> m_Damage;
+    const char* m_Reason;
+    ZipNameMode m_Mode;
+    std::vector<ZipMember> m_Members;
+};
+
+TEST_F(ZipMount, DamagedOrUnservableArchivesAreRefused) {
+    const Refusal cases[] = {
+        {"not an archive", [](std::string& z, const ZipLayout&) { z = std::string(5000, 'x'); },
+         "no end record", kZipNamesPlain, Sample()},
+        {"too short for an end record", [](std::string& z, const ZipLayout&) { z = "PK"; },
+         "no end record", kZipNamesPlain, Sample()},
+        {"directory past the end", [](std::string& z, const ZipLayout& l) { Put32(z, l.m_End + 16, 1u << 30); },
+         "central directory lies outside the file", kZipNamesPlain, Sample()},
+        {"split archive", [](std::string& z, const ZipLayout& l) { Put16(z, l.m_End + 4, 1); },
+         "split over several disks", kZipNamesPlain, Sample()},
+        {"zip64 end record", [](std::string& z, const ZipLayout& l) { Put16(z, l.m_End + 10, 0xFFFF); },
+         "zip64", kZipNamesPlain, Sample()},
+        {"zip64 member", [](std::string& z, const ZipLayout& l) { Put32(z, l.m_Central[2] + 20, 0xFFFFFFFF); },
+         "zip64", kZipNamesPlain, Sample()},
+        {"damaged record", [](std::string& z, const ZipLayout& l) { Put32(z, l.m_Central[1], 0); },
+         "central directory is damaged at record 1", kZipNamesPlain, Sample()},
+        {"no local header", [](std::string& z, const ZipLayout& l) { Put32(z, l.m_Local[2], 0x12345678); },
+         "member 'sounds/boom.wav' has no local header signature", kZipNamesPlain, Sample()},
+        {"local header past the directory", [](std::string& z, const ZipLayout& l) { Put32(z, l.m_Central[0] + 42, 1u << 20); },
+         "member 'maps/level1.dat' lies outside the file", kZipNamesPlain, Sample()},
+        {"data past the directory", [](std::string& z, const ZipLayout& l) {
+             Put32(z, l.m_Central[0] + 20, 100000);  // stored size beyond the file
+         }, "member 'maps/level1.dat' lies outside the file", kZipNamesPlain, Sample()},
+        {"encrypted", [](std::string& z, const ZipLayout& l) { Put16(z, l.m_Central[2] + 8, 1); },
+         "member 'sounds/boom.wav' is encrypted", kZipNamesPlain, Sample()},
+        {"other method", [](std::string& z, const ZipLayout& l) { Put16(z, l.m_Central[2] + 10, 12); },
+         "compression method 12", kZipNamesPlain, Sample()},
+        {"deflated as long as unpacked", [](std::string& z, const ZipLayout& l) { Put16(z, l.m_Central[2] + 10, 8); },
+         "deflated member 'sounds/boom.wav' is as long packed as unpacked", kZipNamesPlain, Sample()},
+        {"stored sizes differ", [](std::string& z, const ZipLayout& l) { Put32(z, l.m_Central[2] + 24, 5); },
+         "stored member 'sounds/boom.wav'", kZipNamesPlain, Sample()},
+        {"name over 255", nullptr, "longer than 255 characters", kZipNamesPlain,
+         {{std::string(256, 'n'), "x"}}},
+        {"name with a NUL", nullptr, "holds a NUL", kZipNamesPlain, {{std::string("a\0b", 3), "x"}}},
+        {"name outside the code", nullptr, "member name 'what?.txt' cannot be packed", kZipNamesPacked,
+         {{"what?.txt", "x"}}},
+        {"high byte in a packed name", nullptr, "cannot be packed", kZipNamesFrontCoded,
+         {{"caf\xC3\xA9.txt", "x"}}},
+    };
+    for (const Refusal& c : cases) {
+        SCOPED_TRACE(c.m_What);
+        s_ZipNameMode = c.m_Mode;
+        ZipLayout layout;
+        std::string image = BuildZip(c.m_Members, &layout);
+        if (c.m_Damage) c.m_Damage(image, layout);
+        for (bool throughDevice : {false, true}) {
+            CaptureSystem capture;
+            s_MemoryFs.Reset();
+            s_MemoryFs.m_Files["bad.zip"].assign(image.begin(), image.end());
+            zipFile* zip = throughDevice
+                               ? zipFile::Mount("bad.zip", 0, const_cast<FileDevice*>(&MemoryDevice))
+                               : zipFile::MountImage("bad.zip", image.data(), static_cast<uint32_t>(image.size()), 0);
+            EXPECT_EQ(zip, nullptr);
+            EXPECT_NE(std::string(zipFile::MountError()).find(c.m_Reason), std::string::npos) << zipFile::MountError();
+            EXPECT_NE(capture.m_Console.find(std::string("Cannot mount 'bad.zip': ") + zipFile::MountError()),
+                      std::string::npos);
+            EXPECT_EQ(s_ZipFiles, nullptr);
+            EXPECT_FALSE(s_ZipAvailable);
+            EXPECT_TRUE(s_MemoryFs.m_Handles.empty()) << "the archive file is closed again";
+        }
+    }
+}
+
+TEST_F(ZipMount, ArchivesOf2GiBOrMoreAreRefused) {
+    CaptureSystem capture;
+    static const char byte = 0;
+    EXPECT_EQ(zipFile::MountImage("huge.zip", &byte, 0x80000000u, 0), nullptr);
+    EXPECT_NE(std::string(zipFile::MountError()).find("2 GiB"), std::string::npos);
+}
+
+TEST_F(ZipMount, EveryCutOfAnArchiveIsRefusedOrServedWithoutReadingPastIt) {
+    CaptureSystem capture;
+    std::string image = BuildZip(Sample(), nullptr, "a comment");
+    int mounted = 0;
+    for (size_t length = 0; length <= image.size(); ++length) {
+        // An exact-size copy, so that a read past the cut is a read past the block.
+        std::unique_ptr<char[]> cut(new char[length + 1]);
+        memcpy(cut.get(), image.data(), length);
+        zipFile* zip = zipFile::MountImage("cut.zip", cut.get(), static_cast<uint32_t>(length), 0);
+        if (zip) {
+            ++mounted;
+            int32_t h = zipFile::zipOpen("sounds/boom.wav", 1);
+            char text[8] = {};
+            EXPECT_EQ(zipFile::zipRead(h, text, 8), 4);
+            EXPECT_STREQ(text, "boom");
+            zipFile::zipClose(h);
+        }
+        zipFile::UnmountAll();
+    }
+    // Only cuts inside the comment leave a record that fits: the whole
+    // archive, and the ones whose comment length runs past the cut are not.
+    EXPECT_EQ(mounted, 1);
+}
+
+TEST_F(ZipMount, ARepeatedNameKeepsTheFirstWithAWarning) {
+    CaptureSystem capture;
+    std::string image = BuildZip({{"Data/A.txt", "first"}, {"b.txt", "b"}, {"data\\a.TXT", "second"}});
+    zipFile* zip = zipFile::MountImage("dup.zip", image.data(), static_cast<uint32_t>(image.size()), 0);
+    ASSERT_TRUE(zip);
+    EXPECT_EQ(zip->m_EntryCount, 2);
+    EXPECT_NE(capture.m_Console.find("'dup.zip' holds 'data\\a.TXT' more than once; the first is served"),
+              std::string::npos) << capture.m_Console;
+    int32_t h = zipFile::zipOpen("data/a.txt", 1);
+    char text[8] = {};
+    zipFile::zipRead(h, text, 8);
+    EXPECT_STREQ(text, "first");
+}
+
+TEST_F(ZipMount, TheFirstMountFixesTheNameModeAndTheDeviceToGoBackTo) {
+    std::string image = BuildZip({{"a.txt", "a"}});
+    s_ZipNameMode = kZipNamesPacked;
+    ASSERT_TRUE(zipFile::MountImage("one.zip", image.data(), static_cast<uint32_t>(image.size()), 0));
+    s_ZipNameMode = kZipNamesPlain;
+    zipFile* second = zipFile::MountImage("two.zip", image.data(), static_cast<uint32_t>(image.size()), 0);
+    ASSERT_TRUE(second);
+    EXPECT_TRUE(s_PackedNames);
+    EXPECT_FALSE(s_FrontCoded);
+    EXPECT_EQ(s_ZipFiles->m_Next, second);  // list order is mount order
+    EXPECT_EQ(s_BaseDevice, &LocalDevice.m_Device);
+    EXPECT_TRUE(s_ZipAvailable);
+}
+
+}  // namespace

@@ -1,0 +1,70 @@
+// Reading an archive's own records for mounting: the end record, the central
+// directory and each member's local header. Internal to the zip layer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "core/memory.h"
+#include "file/device.h"
+
+// Raw blocks from the positioned allocator (null when the heap is exhausted),
+// and their release through the matching delete, which is free() beneath.
+template <typename T>
+T* ZipAllocate(size_t count, int line) {
+    return static_cast<T*>(operator new(count * sizeof(T), "zip", line));
+}
+inline void ZipRelease(void* block) { operator delete(block, "zip", 0); }
+
+// The archive being mounted, read through a device or out of an image.
+// Reads of the device go through a window, so that the local headers of
+// many small members, read in file order, cost few device calls.
+struct ArchiveSource {
+    const char* m_Name;
+    FileDevice* m_Device;  // null for an image
+    int32_t m_Handle;
+    const uint8_t* m_Image;
+    uint32_t m_Size;
+    uint8_t* m_Window;
+    uint32_t m_WindowStart;
+    uint32_t m_WindowLength;
+};
+
+const uint32_t kArchiveWindow = 64 * 1024;
+
+// Reads count bytes at offset; false when they are not all in the archive or
+// the device fails.
+bool ReadArchive(ArchiveSource* source, uint32_t offset, void* buffer, uint32_t count);
+
+// What the mount keeps of one member before the directory is built.
+struct MountMember {
+    const char* m_Text;      // the name, terminated
+    uint32_t m_LocalHeader;  // offset of the local header
+    uint32_t m_Offset;       // first data byte, once the local header is read
+    int32_t m_Size;
+    int32_t m_CompSize;
+    uint32_t m_Crc;
+    int32_t m_Order;  // place in the central directory
+};
+
+// The central directory, read into memory and checked record by record.
+struct CentralDirectory {
+    uint8_t* m_Bytes;
+    uint32_t m_Offset;
+    uint32_t m_Size;
+    int32_t m_Records;
+};
+
+// Room for the reason a mount is refused.
+const uint32_t kMountReasonLength = 320;
+
+// Each returns false, with the reason in reason[kMountReasonLength], when the
+// archive cannot be served.
+bool FindCentralDirectory(ArchiveSource* source, CentralDirectory* cd, char* reason);
+// Fills members (room for cd->m_Records) and their names (room for
+// cd->m_Size bytes); *count is how many members, directories left out.
+bool ReadMembers(const CentralDirectory* cd, bool packed, MountMember* members, char* names,
+                 int32_t* count, char* reason);
+// Finds each member's first data byte; members must be in local-header order.
+bool LocateData(ArchiveSource* source, const CentralDirectory* cd, MountMember* members,
+                int32_t count, char* reason);

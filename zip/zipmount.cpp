@@ -1,0 +1,270 @@
+// Mounting: an archive's own directory turned into a sorted zipEntry array
+// in the name mode in force, in one block per archive.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "core/memory.h"
+#include "core/output.h"
+#include "core/strings.h"
+#include "file/stream.h"
+#include "zip/ziparchive.h"
+#include "zip/zipfile.h"
+
+ZipNameMode s_ZipNameMode = kZipNamesPlain;
+
+static char s_MountError[kMountReasonLength];
+
+// Every front-coded chain restarts with a name packed whole this often, so
+// that a lookup probe unpacks at most this many names.
+const int32_t kFrontRestart = 16;
+// Sharing fewer characters than this would cost more than the two codes
+// that say how many are shared.
+const int32_t kFrontMinShared = 3;
+const int32_t kFrontMarker = 56;
+
+const char* zipFile::MountError() { return s_MountError; }
+
+// The mode of the directories already mounted, or the setting when none is.
+static ZipNameMode ModeInForce() {
+    if (!s_ZipFiles) return s_ZipNameMode;
+    if (!s_PackedNames) return kZipNamesPlain;
+    return s_FrontCoded ? kZipNamesFrontCoded : kZipNamesPacked;
+}
+
+// ------------------------------------------------------- name packing
+
+struct BitWriter {
+    uint8_t* m_Out;
+    uint32_t m_Accumulator = 0;
+    int32_t m_Bits = 0, m_Length = 0;
+
+    void Put(int32_t code) {
+        m_Accumulator |= static_cast<uint32_t>(code) << m_Bits;
+        for (m_Bits += 6; m_Bits >= 8; m_Bits -= 8, m_Accumulator >>= 8)
+            m_Out[m_Length++] = static_cast<uint8_t>(m_Accumulator);
+    }
+    int32_t Finish() {
+        if (m_Bits) m_Out[m_Length++] = static_cast<uint8_t>(m_Accumulator);
+        return m_Length;
+    }
+};
+
+static char Folded(char c) {
+    if (c >= 'A' && c <= 'Z') return static_cast<char>(c + ('a' - 'A'));
+    return c == '\\' ? '/' : c;
+}
+
+static int32_t SharedPrefix(const char* a, const char* b) {
+    int32_t n = 0;
+    while (n < kZipNameLength - 1 && a[n] && Folded(a[n]) == Folded(b[n])) ++n;
+    return n;
+}
+
+// Two codes give the shared length; the rest of the name follows.
+static int32_t PackFrontCoded(uint8_t* out, const char* text, int32_t shared) {
+    uint8_t rest[kZipNameLength];
+    PackZipName(rest, text + shared);
+    BitWriter writer{out};
+    writer.Put(kFrontMarker + shared % 8);
+    writer.Put(shared / 8);
+    for (int32_t k = 0;; ++k) {
+        int32_t code = PackedCode(rest, k);
+        writer.Put(code);
+        if (code == 0) break;
+    }
+    return writer.Finish();
+}
+
+// How many leading characters entry i takes from the entry before it: 0 for
+// a name packed whole.
+static int32_t FrontShared(const MountMember* m, int32_t i, ZipNameMode mode) {
+    if (mode != kZipNamesFrontCoded || i % kFrontRestart == 0) return 0;
+    int32_t shared = SharedPrefix(m[i - 1].m_Text, m[i].m_Text);
+    return shared >= kFrontMinShared ? shared : 0;
+}
+
+static int32_t NameBytes(const MountMember* m, int32_t i, ZipNameMode mode) {
+    if (mode == kZipNamesPlain) return static_cast<int32_t>(strlen(m[i].m_Text)) + 1;
+    int32_t shared = FrontShared(m, i, mode);
+    if (shared == 0) return PackZipName(nullptr, m[i].m_Text);
+    int32_t codes = 2 + static_cast<int32_t>(strlen(m[i].m_Text)) - shared + 1;
+    return (6 * codes + 7) / 8;
+}
+
+static int32_t StoreName(uint8_t* out, const MountMember* m, int32_t i, ZipNameMode mode) {
+    if (mode == kZipNamesPlain) {
+        size_t length = strlen(m[i].m_Text) + 1;
+        memcpy(out, m[i].m_Text, length);
+        return static_cast<int32_t>(length);
+    }
+    int32_t shared = FrontShared(m, i, mode);
+    return shared ? PackFrontCoded(out, m[i].m_Text, shared) : PackZipName(out, m[i].m_Text);
+}
+
+// ---------------------------------------------------- the directory
+
+// Code order follows the characters' byte order, so this one order serves
+// all three modes. Equal names keep their central-directory order.
+static bool NameOrder(const MountMember& a, const MountMember& b) {
+    int32_t order = ZipNameCompare(a.m_Text, b.m_Text);
+    return order != 0 ? order < 0 : a.m_Order < b.m_Order;
+}
+
+static int32_t DropRepeats(const char* archive, MountMember* members, int32_t count) {
+    int32_t kept = 0;
+    for (int32_t i = 0; i < count; ++i) {
+        if (kept > 0 && ZipNameCompare(members[kept - 1].m_Text, members[i].m_Text) == 0) {
+            Warningf("'%s' holds '%s' more than once; the first is served", archive, members[i].m_Text);
+            continue;
+        }
+        members[kept++] = members[i];
+    }
+    return kept;
+}
+
+// The archive record, its entries, their CRCs and their names, in one block.
+static zipFile* BuildDirectory(const char* archive, const MountMember* members, int32_t count,
+                               ZipNameMode mode) {
+    size_t nameBytes = 0;
+    for (int32_t i = 0; i < count; ++i) nameBytes += NameBytes(members, i, mode);
+    size_t total = sizeof(zipFile) + count * (sizeof(zipEntry) + sizeof(uint32_t)) + nameBytes;
+    uint8_t* block = ZipAllocate<uint8_t>(total, __LINE__);
+    if (!block) return nullptr;
+    zipFile* zip = new (block) zipFile();
+    zip->m_DirectoryBytes = total;
+    zip->m_Entries = reinterpret_cast<zipEntry*>(block + sizeof(zipFile));
+    zip->m_Crcs = reinterpret_cast<uint32_t*>(zip->m_Entries + count);
+    zip->m_EntryCount = count;
+    SafeStrncpy(zip->m_ArchiveName, archive, sizeof zip->m_ArchiveName);
+    uint8_t* names = reinterpret_cast<uint8_t*>(zip->m_Crcs + count);
+    for (int32_t i = 0; i < count; ++i) {
+        const MountMember& m = members[i];
+        zip->m_Entries[i] = {reinterpret_cast<const char*>(names), m.m_Offset, m.m_Size, m.m_CompSize};
+        zip->m_Crcs[i] = m.m_Crc;
+        names += StoreName(names, members, i, mode);
+    }
+    return zip;
+}
+
+static zipFile* ReadDirectory(ArchiveSource* source, const CentralDirectory* cd, ZipNameMode mode,
+                              MountMember* members, char* names) {
+    int32_t count = 0;
+    if (!ReadMembers(cd, mode != kZipNamesPlain, members, names, &count, s_MountError)) return nullptr;
+    std::sort(members, members + count, [](const MountMember& a, const MountMember& b) {
+        return a.m_LocalHeader < b.m_LocalHeader;
+    });
+    if (!LocateData(source, cd, members, count, s_MountError)) return nullptr;
+    std::sort(members, members + count, NameOrder);
+    count = DropRepeats(source->m_Name, members, count);
+    zipFile* zip = BuildDirectory(source->m_Name, members, count, mode);
+    if (!zip) SafeStrncpy(s_MountError, "out of memory", sizeof s_MountError);
+    return zip;
+}
+
+static zipFile* Build(ArchiveSource* source) {
+    CentralDirectory cd = {};
+    zipFile* zip = nullptr;
+    if (FindCentralDirectory(source, &cd, s_MountError)) {
+        MountMember* members = ZipAllocate<MountMember>(cd.m_Records ? cd.m_Records : 1, __LINE__);
+        char* names = ZipAllocate<char>(cd.m_Size + 1, __LINE__);
+        if (members && names)
+            zip = ReadDirectory(source, &cd, ModeInForce(), members, names);
+        else
+            SafeStrncpy(s_MountError, "out of memory", sizeof s_MountError);
+        ZipRelease(members);
+        ZipRelease(names);
+    }
+    ZipRelease(cd.m_Bytes);
+    return zip;
+}
+
+// ------------------------------------------------------------- mount
+
+static zipFile* Refuse(const char* name) {
+    Errorf("Cannot mount '%s': %s", name, s_MountError);
+    return nullptr;
+}
+
+// The first archive fixes the name mode and the device to go back to.
+static zipFile* Link(zipFile* zip, uint32_t pageHandle) {
+    if (!s_ZipFiles) {
+        s_PackedNames = s_ZipNameMode != kZipNamesPlain;
+        s_FrontCoded = s_ZipNameMode == kZipNamesFrontCoded;
+    }
+    zip->m_PageHandle = pageHandle;
+    zipFile** tail = &s_ZipFiles;
+    while (*tail) tail = &(*tail)->m_Next;
+    *tail = zip;
+    if (!s_BaseDevice && s_ReadDevice != &ZipDevice.m_Device) s_BaseDevice = s_ReadDevice;
+    s_ZipAvailable = true;
+    s_MountError[0] = 0;
+    return zip;
+}
+
+static FileDevice* DefaultDevice() {
+    if (s_ReadDevice == &ZipDevice.m_Device && s_BaseDevice) return s_BaseDevice;
+    return s_ReadDevice;
+}
+
+zipFile* zipFile::Mount(const char* name, uint32_t pageHandle, FileDevice* device) {
+    if (!device) device = DefaultDevice();
+    int32_t handle = device->Open(name, 1);
+    if (handle < 0) {
+        SafeStrncpy(s_MountError, "cannot open it", sizeof s_MountError);
+        return Refuse(name);
+    }
+    int32_t size = device->Seek(handle, 0, 2);
+    uint8_t* window = ZipAllocate<uint8_t>(kArchiveWindow, __LINE__);
+    zipFile* zip = nullptr;
+    if (size < 0)
+        SafeStrncpy(s_MountError, "cannot read its size (archives of 2 GiB or more are not served)",
+                    sizeof s_MountError);
+    else if (!window)
+        SafeStrncpy(s_MountError, "out of memory", sizeof s_MountError);
+    else {
+        ArchiveSource source = {name, device, handle, nullptr, static_cast<uint32_t>(size), window, 0, 0};
+        zip = Build(&source);
+    }
+    ZipRelease(window);
+    // The archive's position must be what m_FilePos says when it is handed over.
+    if (!zip || device->Seek(handle, 0, 0) != 0) {
+        device->Close(handle);
+        ZipRelease(zip);
+        return Refuse(name);
+    }
+    zip->m_Device = device;
+    zip->m_Handle = handle;
+    zip->m_FilePos = 0;
+    return Link(zip, pageHandle);
+}
+
+zipFile* zipFile::MountImage(const char* label, const void* image, uint32_t size, uint32_t pageHandle) {
+    if (size > INT32_MAX) {
+        SafeStrncpy(s_MountError, "archives of 2 GiB or more are not served", sizeof s_MountError);
+        return Refuse(label);
+    }
+    ArchiveSource source = {label, nullptr, -1, static_cast<const uint8_t*>(image), size, nullptr, 0, 0};
+    zipFile* zip = Build(&source);
+    if (!zip) return Refuse(label);
+    zip->m_Device = nullptr;
+    zip->m_Handle = reinterpret_cast<intptr_t>(image);
+    zip->m_FilePos = 0;
+    return Link(zip, pageHandle);
+}
+
+void zipFile::UnmountAll() {
+    for (int32_t i = 0; i < maxZipHandles; ++i) zipClose(i);
+    if (s_ZipSelected) zipSelect(false);
+    for (zipFile* zip = s_ZipFiles; zip;) {
+        zipFile* next = zip->m_Next;
+        if (zip->m_Device) zip->m_Device->Close(static_cast<int32_t>(zip->m_Handle));
+        ZipRelease(zip);
+        zip = next;
+    }
+    s_ZipFiles = s_CurrentZip = nullptr;
+    s_PackedNames = s_FrontCoded = s_ZipAvailable = s_ZipSelected = false;
+    s_BaseDevice = nullptr;
+    s_LastOpenTime = 0;
+}
