@@ -1,16 +1,21 @@
 #!/usr/bin/env bash
 # Times segsorter, the awk script doing the same grouping, and wc -l on the
 # same cached load dump, and checks that segsorter and awk agree.
-#   bench/run.sh [typical] [wide] [shared] [large] [big]
+#   bench/run.sh [typical] [wide] [shared] [large] [big] [zip]
 # With no profile it runs typical, wide, shared and large. "big" checks that a
 # dump past 3 GiB (a 1.65 GB one written twice) sorts like its first half.
+# "zip" reads archive members through streams next to zlib, a plain file,
+# unzip, bsdtar and cat, and mounts a 100,000-member archive in each name mode
+# (ZIP_MEMBERS= another count).
 # Dumps are generated once into $BENCH_DATA (default build/bench-data).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD:-$root/build}
 data=${BENCH_DATA:-$build/bench-data}
 cmake -S "$root" -B "$build" >/dev/null
-cmake --build "$build" -j2 --target segsorter gendump >/dev/null
+targets=(segsorter gendump)
+case " $* " in *" zip "*) targets+=(zip_bench) ;; esac
+cmake --build "$build" -j2 --target "${targets[@]}" >/dev/null
 mkdir -p "$data"
 segsorter=$build/bin/segsorter
 
@@ -91,8 +96,74 @@ big() {
         "$(cmp -s "$data/big.sorted" "$data/half.sorted" && echo identical || echo DIFFERENT)"
 }
 
+# The archivers the zip profile compares with, installed when missing.
+zip_tools() {
+    local missing=()
+    command -v zip >/dev/null 2>&1 || missing+=(zip)
+    command -v unzip >/dev/null 2>&1 || missing+=(unzip)
+    command -v bsdtar >/dev/null 2>&1 || missing+=(libarchive-tools)
+    command -v python3 >/dev/null 2>&1 || missing+=(python3)
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "installing: ${missing[*]}"
+        DEBIAN_FRONTEND=noninteractive apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+    fi
+}
+
+# big.zip: ~200 MB of text deflated (zip -6) and another ~200 MB stored, the
+# stored one also kept as a plain file; dir-N.zip: N small members.
+zip_data() {
+    local dir=$data/zip members=$1
+    mkdir -p "$dir"
+    if [ ! -s "$dir/big.zip" ]; then
+        "$build/bin/zip_bench" text "$dir/deflated.txt" 200000000 1
+        "$build/bin/zip_bench" text "$dir/stored.txt" 200000000 2
+        rm -f "$dir/big.zip.part"
+        (cd "$dir" && zip -q -6 big.zip.part deflated.txt && zip -q -0 big.zip.part stored.txt)
+        rm "$dir/deflated.txt"
+        mv "$dir/big.zip.part" "$dir/big.zip"
+    fi
+    [ -s "$dir/dir-$members.zip" ] || python3 - "$dir/dir-$members.zip" "$members" <<'PY'
+import os, random, sys, zipfile
+rng = random.Random(7)
+kinds = [("Textures", "tex"), ("models", "mdl"), ("Sounds", "wav"), ("scripts", "lua"), ("anims", "anm")]
+words = ["".join(rng.choice("abcdefghijklmnopqrstuvwxyz") for _ in range(rng.randint(3, 9))) for _ in range(400)]
+# Stored: only the directory is measured, and a small deflated member may
+# pack to its own length, which the zip layer refuses.
+with zipfile.ZipFile(sys.argv[1] + ".part", "w", zipfile.ZIP_STORED) as z:
+    for i in range(int(sys.argv[2])):
+        kind, ext = kinds[i % len(kinds)]
+        name = "Data/%s/level%02d/%s_%s_%06d.%s" % (kind, i // 5 % 40, rng.choice(words), rng.choice(words), i, ext)
+        z.writestr(name, " ".join(rng.choice(words) for _ in range(rng.randint(5, 60))))
+os.rename(sys.argv[1] + ".part", sys.argv[1])
+PY
+    echo "$dir"
+}
+
+zip_bench() {
+    local dir members=${ZIP_MEMBERS:-100000} secs_unzip secs_bsdtar
+    zip_tools
+    dir=$(zip_data "$members")
+    # In the page cache for everyone.
+    cat "$dir/big.zip" "$dir/stored.txt" "$dir/dir-$members.zip" >/dev/null
+    printf 'zip: %s (big.zip %.1f MB, dir-%s.zip %.1f MB)\n' "$dir" \
+        "$(ratio "$(stat -c %s "$dir/big.zip")" 1e6)" "$members" \
+        "$(ratio "$(stat -c %s "$dir/dir-$members.zip")" 1e6)"
+    runs=3
+    measure unzip -p "$dir/big.zip" deflated.txt
+    secs_unzip=$secs
+    measure bsdtar -xOf "$dir/big.zip" deflated.txt
+    secs_bsdtar=$secs
+    measure cat "$dir/stored.txt"
+    "$build/bin/zip_bench" run "$dir" "$dir/dir-$members.zip" "$secs_unzip" "$secs_bsdtar" "$secs"
+}
+
 profiles=("$@")
 [ ${#profiles[@]} -gt 0 ] || profiles=(typical wide shared large)
 for profile in "${profiles[@]}"; do
-    if [ "$profile" = big ]; then big; else bench "$profile"; fi
+    case "$profile" in
+        big) big ;;
+        zip) zip_bench ;;
+        *) bench "$profile" ;;
+    esac
 done
