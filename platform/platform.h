@@ -58,6 +58,21 @@ typedef void (*DirEntryFn)(const char* name, bool isDirectory, void* context);
 // how many there were. -1 when the directory cannot be read.
 int32_t DirEnumerate(const char* directory, DirEntryFn fn, void* context);
 
+// ------------------------------------------------- files served to others
+// For a program that serves a directory to clients it does not trust.
+
+// The absolute path of an existing file or directory with every symbolic
+// link (or other reparse point) on the way resolved, written as the system
+// writes it. false when it does not exist or the path does not fit size.
+bool PathResolve(const char* name, char* resolved, size_t size);
+// FileOpen (create false) or FileCreate (create true), sharing alike, but
+// only ever of a regular file: a directory, FIFO, device or symbolic link as
+// the last part is refused with -1, and nothing is waited for on the way.
+int32_t FileOpenRegular(const char* name, bool readOnly, bool create);
+// Removes the entry itself, a read-only file too; a symbolic link is removed,
+// never followed, and nothing it leads to changes. false on failure.
+bool FileDeleteEntry(const char* name);
+
 // ------------------------------------------------------------ semaphores
 struct Sema;
 // A private semaphore with maximum count 1. null on failure.
@@ -94,6 +109,9 @@ SocketHandle SocketAccept(SocketHandle listener);
 // failure, never a signal. Recv returns 0 when the peer closed its end.
 int32_t SocketSend(SocketHandle socket, const void* buffer, int32_t count);
 int32_t SocketRecv(SocketHandle socket, void* buffer, int32_t count);
+// A send that can move nothing for timeoutMs fails instead of waiting on.
+// false when the system refuses the setting.
+bool SocketSendTimeout(SocketHandle socket, int32_t timeoutMs);
 // Ends both directions, which wakes any thread blocked on the socket; the
 // socket stays allocated until SocketClose.
 void SocketShutdown(SocketHandle socket);

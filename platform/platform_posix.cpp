@@ -210,6 +210,42 @@ int32_t DirEnumerate(const char* directory, DirEntryFn fn, void* context) {
     return failed ? -1 : count;
 }
 
+// ------------------------------------------------- files served to others
+
+bool PathResolve(const char* name, char* resolved, size_t size) {
+    char* real = realpath(name, nullptr);
+    if (!real) return false;
+    size_t length = strlen(real);
+    bool fits = length < size;
+    if (fits) memcpy(resolved, real, length + 1);
+    free(real);
+    return fits;
+}
+
+// The entry is looked at before it is opened, so that a device or FIFO is not
+// even opened (which can wait, or act); O_NOFOLLOW and O_NONBLOCK keep one put
+// there in between from leading elsewhere or blocking, and fstat checks what
+// was opened. O_NONBLOCK means nothing to a regular file; it is cleared anyway.
+int32_t FileOpenRegular(const char* name, bool readOnly, bool create) {
+    struct stat st;
+    if (lstat(name, &st) == 0 ? !S_ISREG(st.st_mode) : !create) return -1;
+    int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+    flags |= create ? O_RDWR | O_CREAT : (readOnly ? O_RDONLY : O_RDWR);
+    int fd = open(name, flags, 0666);
+    if (fd < 0) return -1;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return CloseAndFail(fd);
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (!TryLock(fd, create ? LOCK_EX : LOCK_SH)) return CloseAndFail(fd);
+    if (create && ftruncate(fd, 0) != 0) return CloseAndFail(fd);
+    return fd;
+}
+
+// Removing an entry needs no write permission on it here, so a read-only
+// file goes without its mode being touched.
+bool FileDeleteEntry(const char* name) {
+    return unlink(name) == 0;
+}
+
 // ------------------------------------------------------------ semaphores
 struct Sema {
     std::mutex mutex;
@@ -341,6 +377,13 @@ int32_t SocketRecv(SocketHandle socket, void* buffer, int32_t count) {
         if (got >= 0) return static_cast<int32_t>(got);
         if (errno != EINTR) return -1;
     }
+}
+
+bool SocketSendTimeout(SocketHandle socket, int32_t timeoutMs) {
+    timeval timeout = {static_cast<time_t>(timeoutMs / 1000),
+                       static_cast<suseconds_t>(timeoutMs % 1000) * 1000};
+    return setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_SNDTIMEO, &timeout,
+                      sizeof timeout) == 0;
 }
 
 void SocketShutdown(SocketHandle socket) {

@@ -131,6 +131,68 @@ int32_t DirEnumerate(const char* directory, DirEntryFn fn, void* context) {
     return count;
 }
 
+// ------------------------------------------------- files served to others
+
+namespace {
+
+// What GetFinalPathNameByHandle puts before a path: "\\?\C:\..." is given
+// back as "C:\...", and "\\?\UNC\server\..." as "\\server\...".
+void DropLongPathPrefix(char* path) {
+    if (strncmp(path, "\\\\?\\UNC\\", 8) == 0)
+        memmove(path + 2, path + 8, strlen(path + 8) + 1);
+    else if (strncmp(path, "\\\\?\\", 4) == 0)
+        memmove(path, path + 4, strlen(path + 4) + 1);
+}
+
+const DWORD kNotRegular =
+    FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
+
+}  // namespace
+
+// Opening for no access at all reads no data and so conflicts with no
+// holder's sharing; backup semantics let a directory be opened too.
+bool PathResolve(const char* name, char* resolved, size_t size) {
+    HANDLE file = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD length = GetFinalPathNameByHandleA(file, resolved, static_cast<DWORD>(size),
+                                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    CloseHandle(file);
+    if (length == 0 || length >= size) return false;
+    DropLongPathPrefix(resolved);
+    return true;
+}
+
+// A reparse point as the last part is not followed but refused, and only a
+// disk file is kept: a console, pipe or other device opens as something else.
+int32_t FileOpenRegular(const char* name, bool readOnly, bool create) {
+    DWORD attributes = GetFileAttributesA(name);
+    if (attributes == INVALID_FILE_ATTRIBUTES ? !create : (attributes & kNotRegular) != 0)
+        return -1;
+    DWORD access = readOnly && !create ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
+    DWORD share = create ? 0 : (readOnly ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE);
+    HANDLE file = CreateFileA(name, access, share, nullptr, create ? CREATE_ALWAYS : OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return -1;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
+        (info.dwFileAttributes & kNotRegular)) {
+        CloseHandle(file);
+        return -1;
+    }
+    return FromHandle(file);
+}
+
+// A link's own read-only mark is left alone as well: whether clearing it
+// would reach the link or its target is not worth finding out.
+bool FileDeleteEntry(const char* name) {
+    DWORD attributes = GetFileAttributesA(name);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    if ((attributes & FILE_ATTRIBUTE_READONLY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        SetFileAttributesA(name, attributes & ~FILE_ATTRIBUTE_READONLY);
+    return DeleteFileA(name) != 0;
+}
+
 // ------------------------------------------------------------ semaphores
 // A Sema is the kernel semaphore's handle itself.
 
@@ -254,6 +316,12 @@ int32_t SocketSend(SocketHandle socket, const void* buffer, int32_t count) {
 int32_t SocketRecv(SocketHandle socket, void* buffer, int32_t count) {
     int got = recv(ToSocket(socket), static_cast<char*>(buffer), count, 0);
     return got == SOCKET_ERROR ? -1 : got;
+}
+
+bool SocketSendTimeout(SocketHandle socket, int32_t timeoutMs) {
+    DWORD timeout = static_cast<DWORD>(timeoutMs);
+    return setsockopt(ToSocket(socket), SOL_SOCKET, SO_SNDTIMEO,
+                      reinterpret_cast<const char*>(&timeout), sizeof timeout) == 0;
 }
 
 void SocketShutdown(SocketHandle socket) {

@@ -1,5 +1,6 @@
 // Starting a host from another program, as the tests and the benchmark do.
 #include <cstdio>
+#include <vector>
 
 #include "remote/filehost/host.h"
 
@@ -26,12 +27,15 @@ static bool Accepting(int32_t port) {
     return false;
 }
 
-int64_t StartFileHost(const char* program, const char* root, int32_t* port) {
+int64_t StartFileHost(const char* program, const char* root, int32_t* port,
+                      const char* const* options) {
     *port = FreePort();
     char portText[16];
     snprintf(portText, sizeof portText, "%d", static_cast<int>(*port));
-    const char* argv[] = {program, root, portText, nullptr};
-    int64_t host = *port > 0 ? plat::ProcessStart(argv) : -1;
+    std::vector<const char*> argv = {program};
+    for (const char* const* option = options; option && *option; ++option) argv.push_back(*option);
+    argv.insert(argv.end(), {root, portText, nullptr});
+    int64_t host = *port > 0 ? plat::ProcessStart(argv.data()) : -1;
     if (host < 0 || Accepting(*port)) return host;
     plat::ProcessStop(host);
     return -1;

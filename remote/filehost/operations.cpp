@@ -3,19 +3,34 @@
 
 #include "remote/filehost/host.h"
 
+// A client's name: joined to the root, and where that leads, links followed.
+struct RequestName {
+    char m_Path[kHostPathSize];
+    char m_Resolved[kHostRealPathSize];
+    HostPlace m_Place;
+};
+
 // A name counts only when its terminator arrived within the request.
 static bool RequestPath(const HostSession* session, const char* field, int32_t available,
-                        char* path) {
+                        RequestName* name) {
     if (available <= 0 || !memchr(field, 0, static_cast<size_t>(available))) return false;
-    return ConfineName(session->m_Root, field, path, kHostPathSize);
+    if (!session->m_RealRoot[0] ||
+        !ConfineName(session->m_Root, field, name->m_Path, sizeof name->m_Path))
+        return false;
+    name->m_Place = ResolvePlace(session->m_RealRoot, name->m_Path, name->m_Resolved,
+                                 sizeof name->m_Resolved);
+    return name->m_Place != kHostOutside;
 }
 
+// Only regular files, so that nothing (a FIFO, a device) can hold the
+// connection's thread in an open.
 static int32_t ServeOpen(HostSession* session, const HostRequest* request, RemoteReadReply*) {
     const RemoteOpenPacket& packet = request->open;
-    char path[kHostPathSize];
-    if (!RequestPath(session, packet.name, packet.header.length - 24, path)) return -1;
-    if (packet.create != 0) return SessionAdd(session, plat::FileCreate(path));
-    return SessionAdd(session, plat::FileOpen(path, packet.readOnly != 0));
+    RequestName name;
+    if (!RequestPath(session, packet.name, packet.header.length - 24, &name)) return -1;
+    const bool create = packet.create != 0;
+    if (name.m_Place == kHostMissing && !create) return -1;
+    return SessionAdd(session, plat::FileOpenRegular(name.m_Resolved, packet.readOnly != 0, create));
 }
 
 static int32_t ServeSeek(HostSession* session, const HostRequest* request, RemoteReadReply*) {
@@ -51,27 +66,30 @@ static int32_t ServeClose(HostSession* session, const HostRequest* request, Remo
 // one makes the first newer, and without both times nothing is.
 static int32_t ServeIsNewer(HostSession* session, const HostRequest* request, RemoteReadReply*) {
     const RemoteIsNewerPacket& packet = request->isNewer;
-    char first[kHostPathSize], second[kHostPathSize];
-    if (!RequestPath(session, packet.first, kRemoteNameField, first) ||
-        !RequestPath(session, packet.second, kRemoteNameField, second))
+    RequestName first, second;
+    if (!RequestPath(session, packet.first, kRemoteNameField, &first) ||
+        !RequestPath(session, packet.second, kRemoteNameField, &second))
         return -1;
     int64_t firstTime = 0, secondTime = 0;
-    int32_t a = plat::FileLastWriteTime(first, &firstTime);
+    int32_t a = plat::FileLastWriteTime(first.m_Resolved, &firstTime);
     if (a < 0) return 0;
-    int32_t b = plat::FileLastWriteTime(second, &secondTime);
+    int32_t b = plat::FileLastWriteTime(second.m_Resolved, &secondTime);
     if (b < 0) return 1;
     return a > 0 && b > 0 && plat::CompareFileTimes(firstTime, secondTime) > 0 ? 1 : 0;
 }
 
-// As on the local disk, a read-only file is deleted too.
+// As on the local disk, a read-only file is deleted too. What goes is the
+// entry named, a link itself rather than what it leads to; but a link that
+// leads outside the root is refused, like any other way out.
 static int32_t ServeDelete(HostSession* session, const HostRequest* request, RemoteReadReply*) {
     const RemoteDeletePacket& packet = request->remove;
-    char path[kHostPathSize];
-    if (!RequestPath(session, packet.name, packet.header.length - 16, path)) return -1;
-    uint32_t attributes = 0;
-    if (plat::FileGetAttributes(path, &attributes) && (attributes & plat::kAttrReadOnly))
-        plat::FileSetAttributes(path, attributes & ~plat::kAttrReadOnly);
-    return plat::FileDelete(path) ? 0 : -1;
+    RequestName name;
+    char entry[kHostRealPathSize];
+    if (!RequestPath(session, packet.name, packet.header.length - 16, &name) ||
+        name.m_Place != kHostInside ||
+        !ResolveEntry(session->m_RealRoot, name.m_Path, entry, sizeof entry))
+        return -1;
+    return plat::FileDeleteEntry(entry) ? 0 : -1;
 }
 
 const HostOperation kHostOperations[kHostOperationCount] = {

@@ -16,8 +16,8 @@ struct Connection {
 
 typedef std::list<Connection> Connections;
 
-void Serve(const char* root, Connection* connection) {
-    ServeConnection(root, connection->m_Socket);
+void Serve(const HostOptions* options, Connection* connection) {
+    ServeConnection(options->m_Root, connection->m_Socket, options->m_IdleSeconds);
     connection->m_Done = true;
 }
 
@@ -36,9 +36,22 @@ void Reap(Connections* connections, bool stopping) {
     }
 }
 
-void Accept(const char* root, plat::SocketHandle listener, Connections* connections) {
-    plat::SocketHandle socket = plat::SocketAccept(listener);
-    if (socket < 0) return;
+// Out of descriptors, the listener stays ready and every accept fails at
+// once: without a pause the loop would spin a whole core until a connection
+// ended. Said once for each run of failures.
+void AcceptFailed(const HostListenCalls& calls, bool* failing) {
+    if (!*failing)
+        Warningf("filehost: cannot accept a connection; trying again every %u ms",
+                 static_cast<unsigned>(kHostAcceptPauseMs));
+    *failing = true;
+    calls.Pause(kHostAcceptPauseMs);
+}
+
+void Accept(const HostOptions& options, plat::SocketHandle listener, Connections* connections,
+            const HostListenCalls& calls, bool* failing) {
+    plat::SocketHandle socket = calls.Accept(listener);
+    if (socket < 0) return AcceptFailed(calls, failing);
+    *failing = false;
     if (connections->size() >= static_cast<size_t>(kHostMaxConnections)) {
         Warningf("filehost: %d connections already; turning one away", kHostMaxConnections);
         plat::SocketClose(socket);
@@ -46,23 +59,32 @@ void Accept(const char* root, plat::SocketHandle listener, Connections* connecti
     }
     Connection& connection = connections->emplace_back();
     connection.m_Socket = socket;
-    connection.m_Thread = std::thread(Serve, root, &connection);
+    connection.m_Thread = std::thread(Serve, &options, &connection);
 }
 
+}  // namespace
+
+const HostListenCalls kHostListenCalls = {
+    plat::SocketWait,    // Wait
+    plat::SocketAccept,  // Accept
+    plat::SleepMs,       // Pause
+    plat::Interrupted,   // Interrupted
+};
+
 // Waits in short steps, so that Ctrl-C is seen wherever the signal lands.
-bool ServeUntilInterrupted(const HostOptions& options, plat::SocketHandle listener) {
+bool ServeUntilInterrupted(const HostOptions& options, plat::SocketHandle listener,
+                           const HostListenCalls& calls) {
     Connections connections;
     int32_t ready = 0;
-    while (!plat::Interrupted() && ready >= 0) {
-        ready = plat::SocketWait(listener, 200);
-        if (ready > 0) Accept(options.m_Root, listener, &connections);
+    bool failing = false;
+    while (!calls.Interrupted() && ready >= 0) {
+        ready = calls.Wait(listener, 200);
+        if (ready > 0) Accept(options, listener, &connections, calls, &failing);
         Reap(&connections, false);
     }
     Reap(&connections, true);
     return ready >= 0;
 }
-
-}  // namespace
 
 int RunHost(const HostOptions& options) {
     // Caught before anyone can connect, so a stop is always a clean one.
@@ -74,7 +96,7 @@ int RunHost(const HostOptions& options) {
     }
     Displayf("filehost: serving %s on %s port %d; Ctrl-C stops", options.m_Root, options.m_Address,
              plat::SocketPort(listener));
-    bool clean = ServeUntilInterrupted(options, listener);
+    bool clean = ServeUntilInterrupted(options, listener, kHostListenCalls);
     plat::SocketClose(listener);
     if (!clean) Errorf("filehost: waiting for connections failed");
     Displayf("filehost: stopped");

@@ -167,7 +167,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     });
     std::vector<Asked> asked = Requests(data, size);
     std::thread reader(ReadReplies, pair[0], std::cref(asked));
-    ServeConnection(s_Root.c_str(), pair[1]);
+    ServeConnection(s_Root.c_str(), pair[1], 0);
     close(pair[1]);  // a writer still sending to a host that has stopped fails now
     writer.join();
     reader.join();

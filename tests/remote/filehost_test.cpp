@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
+#include <vector>
 
 #include "file/stream.h"
 #include "remote/filehost/host.h"
+#include "remote/host_program.h"
 #include "remote/packets.h"
 #include "remote/remote.h"
 #include "support/capture_system.h"
@@ -27,6 +30,15 @@ TEST(HostNames, EitherSeparatorIsServedAndNothingLeavesTheRoot) {
         {"C:\\a", nullptr},       {"C:a", nullptr},
         {"a:b", nullptr},         {"a/...", nullptr},
         {"a. /b", nullptr},       {"a./b", nullptr},
+        // Windows devices, in any part, any case, with or without extensions.
+        {"CON", nullptr},         {"sub/nul.txt", nullptr},
+        {"Com1.log", nullptr},    {"lpt9/a", nullptr},
+        {"conin$", nullptr},      {"CONOUT$.x.y", nullptr},
+        {"aux .c", nullptr},      {"Prn", nullptr},
+        {"com\xB9", nullptr},     {"LPT0.txt", nullptr},
+        {"console", "r/console"}, {"COM10", "r/COM10"},
+        {"lpt", "r/lpt"},         {"nul_x/auxx", "r/nul_x/auxx"},
+        {"con$", "r/con$"},       {"a.con", "r/a.con"},
     };
     for (const auto& c : cases) {
         char path[kHostPathSize];
@@ -41,42 +53,91 @@ TEST(HostNames, EitherSeparatorIsServedAndNothingLeavesTheRoot) {
 TEST(HostArgs, ServeOnlyWhatCanBeServedAndSayWhatIsWrong) {
     TempDir dir;
     const std::string root = dir.Path("");
+    const char* const kUsage = "Error: Usage: filehost [-a address] [-t seconds] root port";
+    const char* const kOpen = "is not a loopback address, and the protocol has no authentication";
     const struct {
         std::vector<const char*> m_Args;
-        const char* m_Said;  // empty when accepted
-    } cases[] = {{{"filehost", root.c_str()}, "Error: Usage: filehost [-a address] root port"},
-                 {{"filehost", root.c_str(), "70000"}, "'70000' is not a port number (0 to 65535)"},
-                 {{"filehost", "-a", "10.0.0.1", "nowhere", "1"}, "'nowhere' is not a directory"},
-                 {{"filehost", "-a", "10.0.0.1", root.c_str(), "0"}, ""}};
+        const char* m_Said;  // what the console must show; "" for nothing in particular
+        int32_t m_Idle;      // the time-out taken; -1 when refused
+        bool m_Warned;       // that anyone reaching the host is served
+    } cases[] = {
+        {{"filehost", root.c_str()}, kUsage, -1, false},
+        {{"filehost", root.c_str(), "70000"}, "'70000' is not a port number (0 to 65535)", -1, false},
+        {{"filehost", "-a", "10.0.0.1", "nowhere", "1"}, "'nowhere' is not a directory", -1, false},
+        {{"filehost", "-x", "1", root.c_str(), "0"}, kUsage, -1, false},
+        {{"filehost", "-t", "1.5", root.c_str(), "0"}, "'1.5' is not a time-out in seconds", -1,
+         false},
+        {{"filehost", "-t", "86401", root.c_str(), "0"}, "(0 to 86400)", -1, false},
+        {{"filehost", root.c_str(), "0"}, "", kHostIdleSeconds, false},
+        {{"filehost", "-a", "10.0.0.1", root.c_str(), "0"}, "Warning: filehost: 10.0.0.1", 600, true},
+        {{"filehost", "-t", "0", "-a", "0.0.0.0", root.c_str(), "0"}, "", 0, true},
+        {{"filehost", "-a", "127.0.0.2", "-t", "5", root.c_str(), "0"}, "", 5, false},
+        {{"filehost", "-a", "localhost", root.c_str(), "0"}, "", kHostIdleSeconds, false},
+    };
     for (const auto& c : cases) {
         CaptureSystem cap;
         HostOptions options = {};
         const bool accepted =
             ParseHostArgs(int(c.m_Args.size()), const_cast<char**>(c.m_Args.data()), &options);
-        EXPECT_EQ(!*c.m_Said, accepted && std::string("10.0.0.1") == options.m_Address);
+        EXPECT_EQ(c.m_Idle, accepted ? options.m_IdleSeconds : -1) << c.m_Args[1];
         EXPECT_NE(std::string::npos, cap.m_Console.find(c.m_Said)) << cap.m_Console;
+        EXPECT_EQ(c.m_Warned, cap.m_Console.find(kOpen) != std::string::npos) << cap.m_Console;
     }
 }
 
-class FileHostProgram : public ::testing::Test {
-protected:
-    void SetUp() override {
-        s_ReadDevice = s_WriteDevice = &LocalDevice.m_Device;
-        m_Host = StartFileHost(FILEHOST_BIN, m_Root.Path("").c_str(), &m_Port);
-        ASSERT_GE(m_Host, 0) << "the host did not come up";
-        ASSERT_TRUE(RemoteConnect("127.0.0.1", m_Port) && SwitchDevice(1));
+// Out of descriptors, every accept fails at once while the listener stays
+// ready: each failure must be followed by a pause, long enough not to spin a
+// core and short enough that Ctrl-C is still seen, and said once, not each
+// time. The calls stand in for the system's; nothing really waits.
+int s_Waits = 0, s_Accepts = 0;
+std::vector<uint32_t> s_Pauses;
+
+TEST(HostListen, AFailingAcceptPausesInsteadOfSpinning) {
+    CaptureSystem cap;
+    const HostListenCalls failing = {
+        [](plat::SocketHandle, int32_t) { return ++s_Waits, int32_t(1); },
+        [](plat::SocketHandle) { return ++s_Accepts, plat::SocketHandle(-1); },
+        [](uint32_t ms) { s_Pauses.push_back(ms); },
+        [] { return s_Waits >= 20; },
+    };
+    const HostOptions options = {"127.0.0.1", ".", 0, kHostIdleSeconds};
+    EXPECT_TRUE(ServeUntilInterrupted(options, -1, failing));
+    EXPECT_EQ(20, s_Accepts);
+    ASSERT_EQ(20u, s_Pauses.size());
+    for (uint32_t ms : s_Pauses) EXPECT_TRUE(ms >= 50 && ms <= 1000) << ms;
+    const std::string said = "Warning: filehost: cannot accept a connection";
+    EXPECT_EQ(cap.m_Console.find(said), cap.m_Console.rfind(said)) << cap.m_Console;
+    EXPECT_NE(std::string::npos, cap.m_Console.find(said)) << cap.m_Console;
+}
+
+// As many silent clients as the host serves at once: one stops after a
+// request, one after half a header, the rest send nothing. With a one-second time-out each
+// is let go, and the host serves a newcomer.
+TEST(FileHostIdle, SilentConnectionsAreClosedAndTheHostServesAgain) {
+    TempDir root;
+    int32_t port = 0;
+    const char* const options[] = {"-t", "1", nullptr};
+    const int64_t host = StartFileHost(FILEHOST_BIN, root.Path("").c_str(), &port, options);
+    ASSERT_GE(host, 0) << "the host did not come up";
+    const Bytes close = Words({0, 10, 0, 20, 0});
+    Bytes reply;
+    std::vector<plat::SocketHandle> silent;
+    for (int i = 0; i < kHostMaxConnections; ++i) {
+        silent.push_back(plat::SocketConnect("127.0.0.1", port));
+        const bool said = i == 0   ? ExchangeWithin(silent[0], close, &reply)
+                          : i == 1 ? SendAllOn(silent[1], close.data(), 8)
+                                   : true;
+        EXPECT_TRUE(said) << "client " << i;
     }
-    void TearDown() override {
-        for (Stream& s : s_StreamTable)
-            if (s.m_Device) s.Close();
-        RemoteDisconnect();
-        EXPECT_EQ(0, memcmp(&LocalDevice.m_Backend, &s_LocalBackend, sizeof(LocalBackend)));
-        if (m_Host >= 0) plat::ProcessStop(m_Host);
+    for (plat::SocketHandle socket : silent) {
+        EXPECT_TRUE(ClosedByHost(socket));
+        plat::SocketClose(socket);
     }
-    TempDir m_Root;
-    int64_t m_Host = -1;
-    int32_t m_Port = 0;
-};
+    plat::SocketHandle newcomer = plat::SocketConnect("127.0.0.1", port);
+    EXPECT_TRUE(ExchangeWithin(newcomer, close, &reply) && reply == Reply(11, -1));
+    plat::SocketClose(newcomer);
+    plat::ProcessStop(host);
+}
 
 TEST_F(FileHostProgram, StreamsCreateWriteSeekAndReadBackSeveralMegabytes) {
     std::string data(5 << 20, 0), back(data.size() + 1, 0);
@@ -127,6 +188,31 @@ TEST_F(FileHostProgram, NamesOutsideTheRootAreRefusedAndInsideOnesServed) {
     EXPECT_EQ("ok", m_Root.Read("sub/kept.txt"));
     EXPECT_TRUE(RemoteIsNewer("sub/kept.txt", "missing") && RemoteDelete("sub\\kept.txt"));
     EXPECT_FALSE(m_Root.Exists("sub/kept.txt"));
+}
+
+// Refused before they reach the system, which on Windows would open the
+// device: nothing of these names may appear in the root. Near misses are
+// ordinary names.
+TEST_F(FileHostProgram, WindowsDeviceNamesAreRefusedOnEverySystem) {
+    std::filesystem::create_directory(m_Root.Path("sub"));
+    for (const char* name : {"CON", "nul.txt", "sub/Com1.log", "aux .c", "LPT9", "conin$",
+                             "CONOUT$.x", "prn/a.txt", "sub\\Nul"}) {
+        EXPECT_EQ(nullptr, Stream::Create(name)) << name;
+        EXPECT_EQ(nullptr, Stream::Open(name, true)) << name;
+        EXPECT_EQ(nullptr, Stream::Open(name, false)) << name;
+        EXPECT_FALSE(RemoteDelete(name) || RemoteIsNewer(name, "missing")) << name;
+    }
+    std::set<std::string> served = {"console.txt", "COM10", "lpt", "nul_", "a.con"};
+    for (const std::string& name : served) {
+        Stream* file = Stream::Create(name.c_str());
+        ASSERT_NE(nullptr, file) << name;
+        EXPECT_EQ(0, file->Close());
+    }
+    served.insert("sub");
+    std::set<std::string> found;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(m_Root.Path("")))
+        found.insert(entry.path().lexically_relative(m_Root.Path("")).generic_string());
+    EXPECT_EQ(served, found);
 }
 
 // A raw connection creates f.txt as its handle 0; nothing malformed may
