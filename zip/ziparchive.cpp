@@ -14,6 +14,9 @@
 
 const uint32_t kEndSignature = 0x06054b50;
 const uint32_t kEnd64LocatorSignature = 0x07064b50;
+const uint32_t kEnd64Signature = 0x06064b50;
+const uint32_t kEnd64LocatorSize = 20;
+const uint32_t kEnd64RecordSize = 56;
 const uint32_t kCentralSignature = 0x02014b50;
 const uint32_t kLocalSignature = 0x04034b50;
 const uint32_t kEndRecordSize = 22;
@@ -82,16 +85,41 @@ bool ReadArchive(ArchiveSource* source, uint32_t offset, void* buffer, uint32_t 
 enum EndRecordCheck { kNotTheRecord, kRecordFits, kRecordZip64, kRecordSplit };
 
 // A record whose directory does not fit in front of it, or whose comment
-// runs past the file, is a chance match inside data or a comment.
+// runs past the file, is a chance match inside data or a comment. A count
+// of 0xFFFF without a zip64 locator is a count: some writers leave it so.
 static EndRecordCheck CheckEndRecord(const uint8_t* tail, uint32_t p, uint32_t at, uint32_t size) {
     const uint8_t* r = tail + p;
-    if (p >= 20 && Get32(r - 20) == kEnd64LocatorSignature) return kRecordZip64;
     uint32_t cdSize = Get32(r + 12), cdOffset = Get32(r + 16);
-    if (Get16(r + 10) == 0xFFFF || cdSize == 0xFFFFFFFF || cdOffset == 0xFFFFFFFF) return kRecordZip64;
+    if (cdSize == 0xFFFFFFFF || cdOffset == 0xFFFFFFFF) return kRecordZip64;
     if (cdOffset > at || cdSize > at - cdOffset || Get16(r + 20) > size - at - kEndRecordSize)
         return kNotTheRecord;
     if (Get16(r + 4) != 0 || Get16(r + 6) != 0 || Get16(r + 8) != Get16(r + 10)) return kRecordSplit;
     return kRecordFits;
+}
+
+static uint64_t Get64(const uint8_t* p) { return Get32(p) | static_cast<uint64_t>(Get32(p + 4)) << 32; }
+
+// Archives of more than 65,535 members carry their counts in a zip64 end
+// record; they are served as long as every size and offset fits 32 bits.
+static bool ReadZip64End(ArchiveSource* source, const uint8_t* locator, uint32_t locatorAt,
+                         CentralDirectory* cd, char* reason) {
+    uint64_t recordAt = Get64(locator + 8);
+    uint8_t r[kEnd64RecordSize];
+    if (Get32(locator + 4) != 0 || Get32(locator + 16) > 1)
+        return Fail(reason, "archives split over several disks are not served");
+    if (locatorAt < kEnd64RecordSize || recordAt > locatorAt - kEnd64RecordSize ||
+        !ReadArchive(source, static_cast<uint32_t>(recordAt), r, kEnd64RecordSize) ||
+        Get32(r) != kEnd64Signature)
+        return Fail(reason, "zip64 end record lies outside the file");
+    uint64_t records = Get64(r + 32), cdSize = Get64(r + 40), cdOffset = Get64(r + 48);
+    if (Get32(r + 16) != 0 || Get32(r + 20) != 0 || Get64(r + 24) != records)
+        return Fail(reason, "archives split over several disks are not served");
+    if (records > INT32_MAX || cdOffset > recordAt || cdSize > recordAt - cdOffset)
+        return Fail(reason, "central directory lies outside the file");
+    cd->m_Records = static_cast<int32_t>(records);
+    cd->m_Size = static_cast<uint32_t>(cdSize);
+    cd->m_Offset = static_cast<uint32_t>(cdOffset);
+    return true;
 }
 
 // Searches back over a comment of up to 64 KB for the end record.
@@ -102,9 +130,11 @@ static bool FindEndRecord(ArchiveSource* source, const uint8_t* tail, uint32_t t
         if (Get32(tail + p) != kEndSignature) continue;
         seen = true;
         uint32_t at = source->m_Size - tailSize + p;
+        if (p >= kEnd64LocatorSize && Get32(tail + p - kEnd64LocatorSize) == kEnd64LocatorSignature)
+            return ReadZip64End(source, tail + p - kEnd64LocatorSize, at - kEnd64LocatorSize, cd, reason);
         switch (CheckEndRecord(tail, p, at, source->m_Size)) {
             case kNotTheRecord: continue;
-            case kRecordZip64: return Fail(reason, "zip64 archives are not served");
+            case kRecordZip64: return Fail(reason, "zip64 sizes or offsets past 32 bits are not served");
             case kRecordSplit: return Fail(reason, "archives split over several disks are not served");
             case kRecordFits: break;
         }
@@ -127,7 +157,7 @@ bool FindCentralDirectory(ArchiveSource* source, CentralDirectory* cd, char* rea
                      : Fail(reason, "cannot read the archive");
     ZipRelease(tail);
     if (!found) return false;
-    cd->m_Bytes = ZipAllocate<uint8_t>(cd->m_Size ? cd->m_Size : 1, __LINE__);
+    cd->m_Bytes = MountAllocate<uint8_t>(cd->m_Size + 1);
     if (!cd->m_Bytes) return Fail(reason, "out of memory");
     if (!ReadArchive(source, cd->m_Offset, cd->m_Bytes, cd->m_Size))
         return Fail(reason, "cannot read the central directory");
@@ -168,8 +198,16 @@ static bool CheckName(const uint8_t* text, uint32_t length, char* reason) {
     return true;
 }
 
+// Folded once here, names sort with a plain byte comparison.
+static void Fold(char* out, const char* text, uint32_t length) {
+    for (uint32_t i = 0; i <= length; ++i) {
+        char c = text[i];
+        out[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c == '\\' ? '/' : c;
+    }
+}
+
 bool ReadMembers(const CentralDirectory* cd, bool packed, MountMember* members, char* names,
-                 int32_t* count, char* reason) {
+                 char* folded, int32_t* count, char* reason) {
     uint32_t pos = 0;
     *count = 0;
     for (int32_t i = 0; i < cd->m_Records; ++i) {
@@ -187,10 +225,12 @@ bool ReadMembers(const CentralDirectory* cd, bool packed, MountMember* members, 
         memcpy(names, text, nameLength);
         names[nameLength] = 0;
         if (!CheckMember(r, names, packed, reason)) return false;
-        members[*count] = {names, Get32(r + 42), 0, static_cast<int32_t>(Get32(r + 24)),
+        Fold(folded, names, nameLength);
+        members[*count] = {names, folded, Get32(r + 42), 0, static_cast<int32_t>(Get32(r + 24)),
                            static_cast<int32_t>(Get32(r + 20)), Get32(r + 16), i};
         ++*count;
         names += nameLength + 1;
+        folded += nameLength + 1;
     }
     return true;
 }

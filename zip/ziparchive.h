@@ -7,6 +7,7 @@
 
 #include "core/memory.h"
 #include "file/device.h"
+#include "platform/platform.h"
 
 // Raw blocks from the positioned allocator (null when the heap is exhausted),
 // and their release through the matching delete, which is free() beneath.
@@ -15,6 +16,19 @@ T* ZipAllocate(size_t count, int line) {
     return static_cast<T*>(operator new(count * sizeof(T), "zip", line));
 }
 inline void ZipRelease(void* block) { operator delete(block, "zip", 0); }
+
+// The large blocks of a mount (the central directory, the member records and
+// names, the directory it builds) come straight from the system, which may
+// back them with large pages: faulting fresh 4 KB pages in one by one was
+// most of the time of mounting a large archive.
+template <typename T>
+T* MountAllocate(size_t count) {
+    return static_cast<T*>(plat::LargeAllocate(count * sizeof(T)));
+}
+template <typename T>
+void MountRelease(T* block, size_t count) {
+    plat::LargeFree(block, count * sizeof(T));
+}
 
 // The archive being mounted, read through a device or out of an image.
 // Reads of the device go through a window, so that the local headers of
@@ -39,6 +53,7 @@ bool ReadArchive(ArchiveSource* source, uint32_t offset, void* buffer, uint32_t 
 // What the mount keeps of one member before the directory is built.
 struct MountMember {
     const char* m_Text;      // the name, terminated
+    const char* m_Folded;    // the same, ASCII letters lowered and '\\' as '/'
     uint32_t m_LocalHeader;  // offset of the local header
     uint32_t m_Offset;       // first data byte, once the local header is read
     int32_t m_Size;
@@ -61,10 +76,11 @@ const uint32_t kMountReasonLength = 320;
 // Each returns false, with the reason in reason[kMountReasonLength], when the
 // archive cannot be served.
 bool FindCentralDirectory(ArchiveSource* source, CentralDirectory* cd, char* reason);
-// Fills members (room for cd->m_Records) and their names (room for
-// cd->m_Size bytes); *count is how many members, directories left out.
+// Fills members (room for cd->m_Records), their names and the folded names
+// (room for cd->m_Size bytes each); *count is how many members, directories
+// left out.
 bool ReadMembers(const CentralDirectory* cd, bool packed, MountMember* members, char* names,
-                 int32_t* count, char* reason);
+                 char* folded, int32_t* count, char* reason);
 // Finds each member's first data byte; members must be in local-header order.
 bool LocateData(ArchiveSource* source, const CentralDirectory* cd, MountMember* members,
                 int32_t count, char* reason);

@@ -8,6 +8,7 @@
 #include "core/memory.h"
 #include "core/output.h"
 #include "core/strings.h"
+#include "file/filemapper.h"
 #include "file/stream.h"
 #include "zip/ziparchive.h"
 #include "zip/zipfile.h"
@@ -51,14 +52,10 @@ struct BitWriter {
     }
 };
 
-static char Folded(char c) {
-    if (c >= 'A' && c <= 'Z') return static_cast<char>(c + ('a' - 'A'));
-    return c == '\\' ? '/' : c;
-}
-
+// Over folded names, which is what the packed codes hold.
 static int32_t SharedPrefix(const char* a, const char* b) {
     int32_t n = 0;
-    while (n < kZipNameLength - 1 && a[n] && Folded(a[n]) == Folded(b[n])) ++n;
+    while (n < kZipNameLength - 1 && a[n] && a[n] == b[n]) ++n;
     return n;
 }
 
@@ -81,15 +78,16 @@ static int32_t PackFrontCoded(uint8_t* out, const char* text, int32_t shared) {
 // a name packed whole.
 static int32_t FrontShared(const MountMember* m, int32_t i, ZipNameMode mode) {
     if (mode != kZipNamesFrontCoded || i % kFrontRestart == 0) return 0;
-    int32_t shared = SharedPrefix(m[i - 1].m_Text, m[i].m_Text);
+    int32_t shared = SharedPrefix(m[i - 1].m_Folded, m[i].m_Folded);
     return shared >= kFrontMinShared ? shared : 0;
 }
 
 static int32_t NameBytes(const MountMember* m, int32_t i, ZipNameMode mode) {
     if (mode == kZipNamesPlain) return static_cast<int32_t>(strlen(m[i].m_Text)) + 1;
+    // Names in a packed mode were checked to pack one code a character.
+    int32_t length = static_cast<int32_t>(strlen(m[i].m_Text));
     int32_t shared = FrontShared(m, i, mode);
-    if (shared == 0) return PackZipName(nullptr, m[i].m_Text);
-    int32_t codes = 2 + static_cast<int32_t>(strlen(m[i].m_Text)) - shared + 1;
+    int32_t codes = shared == 0 ? length + 1 : 2 + length - shared + 1;
     return (6 * codes + 7) / 8;
 }
 
@@ -108,14 +106,14 @@ static int32_t StoreName(uint8_t* out, const MountMember* m, int32_t i, ZipNameM
 // Code order follows the characters' byte order, so this one order serves
 // all three modes. Equal names keep their central-directory order.
 static bool NameOrder(const MountMember& a, const MountMember& b) {
-    int32_t order = ZipNameCompare(a.m_Text, b.m_Text);
+    int order = strcmp(a.m_Folded, b.m_Folded);
     return order != 0 ? order < 0 : a.m_Order < b.m_Order;
 }
 
 static int32_t DropRepeats(const char* archive, MountMember* members, int32_t count) {
     int32_t kept = 0;
     for (int32_t i = 0; i < count; ++i) {
-        if (kept > 0 && ZipNameCompare(members[kept - 1].m_Text, members[i].m_Text) == 0) {
+        if (kept > 0 && strcmp(members[kept - 1].m_Folded, members[i].m_Folded) == 0) {
             Warningf("'%s' holds '%s' more than once; the first is served", archive, members[i].m_Text);
             continue;
         }
@@ -130,7 +128,7 @@ static zipFile* BuildDirectory(const char* archive, const MountMember* members, 
     size_t nameBytes = 0;
     for (int32_t i = 0; i < count; ++i) nameBytes += NameBytes(members, i, mode);
     size_t total = sizeof(zipFile) + count * (sizeof(zipEntry) + sizeof(uint32_t)) + nameBytes;
-    uint8_t* block = ZipAllocate<uint8_t>(total, __LINE__);
+    uint8_t* block = MountAllocate<uint8_t>(total);
     if (!block) return nullptr;
     zipFile* zip = new (block) zipFile();
     zip->m_DirectoryBytes = total;
@@ -149,9 +147,10 @@ static zipFile* BuildDirectory(const char* archive, const MountMember* members, 
 }
 
 static zipFile* ReadDirectory(ArchiveSource* source, const CentralDirectory* cd, ZipNameMode mode,
-                              MountMember* members, char* names) {
+                              MountMember* members, char* names, char* folded) {
     int32_t count = 0;
-    if (!ReadMembers(cd, mode != kZipNamesPlain, members, names, &count, s_MountError)) return nullptr;
+    if (!ReadMembers(cd, mode != kZipNamesPlain, members, names, folded, &count, s_MountError))
+        return nullptr;
     std::sort(members, members + count, [](const MountMember& a, const MountMember& b) {
         return a.m_LocalHeader < b.m_LocalHeader;
     });
@@ -167,16 +166,17 @@ static zipFile* Build(ArchiveSource* source) {
     CentralDirectory cd = {};
     zipFile* zip = nullptr;
     if (FindCentralDirectory(source, &cd, s_MountError)) {
-        MountMember* members = ZipAllocate<MountMember>(cd.m_Records ? cd.m_Records : 1, __LINE__);
-        char* names = ZipAllocate<char>(cd.m_Size + 1, __LINE__);
+        size_t records = static_cast<size_t>(cd.m_Records) + 1, nameBytes = 2 * (cd.m_Size + 1);
+        MountMember* members = MountAllocate<MountMember>(records);
+        char* names = MountAllocate<char>(nameBytes);
         if (members && names)
-            zip = ReadDirectory(source, &cd, ModeInForce(), members, names);
+            zip = ReadDirectory(source, &cd, ModeInForce(), members, names, names + cd.m_Size + 1);
         else
             SafeStrncpy(s_MountError, "out of memory", sizeof s_MountError);
-        ZipRelease(members);
-        ZipRelease(names);
+        MountRelease(members, records);
+        MountRelease(names, nameBytes);
     }
-    ZipRelease(cd.m_Bytes);
+    MountRelease(cd.m_Bytes, cd.m_Size + 1);
     return zip;
 }
 
@@ -208,8 +208,7 @@ static FileDevice* DefaultDevice() {
     return s_ReadDevice;
 }
 
-zipFile* zipFile::Mount(const char* name, uint32_t pageHandle, FileDevice* device) {
-    if (!device) device = DefaultDevice();
+static zipFile* MountOn(const char* name, uint32_t pageHandle, FileDevice* device) {
     int32_t handle = device->Open(name, 1);
     if (handle < 0) {
         SafeStrncpy(s_MountError, "cannot open it", sizeof s_MountError);
@@ -231,13 +230,24 @@ zipFile* zipFile::Mount(const char* name, uint32_t pageHandle, FileDevice* devic
     // The archive's position must be what m_FilePos says when it is handed over.
     if (!zip || device->Seek(handle, 0, 0) != 0) {
         device->Close(handle);
-        ZipRelease(zip);
+        if (zip) MountRelease(reinterpret_cast<uint8_t*>(zip), zip->m_DirectoryBytes);
         return Refuse(name);
     }
     zip->m_Device = device;
     zip->m_Handle = handle;
     zip->m_FilePos = 0;
     return Link(zip, pageHandle);
+}
+
+// The archive file is opened, read and kept as a stream's file would be,
+// under the mapper's brackets: its handle is remembered with the device its
+// name maps to, where the inner brackets of later member reads find it.
+zipFile* zipFile::Mount(const char* name, uint32_t pageHandle, FileDevice* device) {
+    if (!device) device = DefaultDevice();
+    if (s_FileMapper) s_FileMapper->SelectByName(name, false);
+    zipFile* zip = MountOn(name, pageHandle, device);
+    if (s_FileMapper) s_FileMapper->FinishOpen(zip ? static_cast<int32_t>(zip->m_Handle) : -1, false);
+    return zip;
 }
 
 zipFile* zipFile::MountImage(const char* label, const void* image, uint32_t size, uint32_t pageHandle) {
@@ -254,13 +264,20 @@ zipFile* zipFile::MountImage(const char* label, const void* image, uint32_t size
     return Link(zip, pageHandle);
 }
 
+static void CloseArchive(const zipFile* zip) {
+    int32_t handle = static_cast<int32_t>(zip->m_Handle);
+    if (s_FileMapper) s_FileMapper->EnterHandle(handle, false);
+    zip->m_Device->Close(handle);
+    if (s_FileMapper) s_FileMapper->LeaveAndForget(handle, false);
+}
+
 void zipFile::UnmountAll() {
     for (int32_t i = 0; i < maxZipHandles; ++i) zipClose(i);
     if (s_ZipSelected) zipSelect(false);
     for (zipFile* zip = s_ZipFiles; zip;) {
         zipFile* next = zip->m_Next;
-        if (zip->m_Device) zip->m_Device->Close(static_cast<int32_t>(zip->m_Handle));
-        ZipRelease(zip);
+        if (zip->m_Device) CloseArchive(zip);
+        MountRelease(reinterpret_cast<uint8_t*>(zip), zip->m_DirectoryBytes);
         zip = next;
     }
     s_ZipFiles = s_CurrentZip = nullptr;

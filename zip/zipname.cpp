@@ -18,18 +18,24 @@ const int32_t kOutsideCode = 48;
 // A front-coded name's first code is at least this.
 const int32_t kFrontMarker = 56;
 
-// The code a byte packs to, or -1 for a byte outside the code. '?' is left
-// out on purpose: code 9 unpacks to it, but nothing packs to code 9.
+// The code each byte packs to, or -1 for a byte outside the code. '?' is
+// left out on purpose: code 9 unpacks to it, but nothing packs to code 9.
+struct CodeTable {
+    int8_t m_Code[256];
+    CodeTable() {
+        for (int c = 0; c < 256; ++c) m_Code[c] = -1;
+        for (int k = 1; k < 48; ++k) m_Code[static_cast<unsigned char>(zipNameChars[k])] = static_cast<int8_t>(k);
+        for (int c = 'A'; c <= 'Z'; ++c) m_Code[c] = m_Code[c + ('a' - 'A')];
+        for (int c = 0x80; c <= 0xBF; ++c) m_Code[c] = static_cast<int8_t>(c - 0x80);  // raw codes
+        m_Code[0] = 0;
+        m_Code['\\'] = m_Code['/'];
+        m_Code['?'] = -1;
+    }
+};
+
 static int32_t CodeOf(unsigned char c) {
-    if (c == 0) return 0;
-    if (c >= 0x80 && c <= 0xBF) return c - 0x80;  // a raw code
-    if (c >= 'a' && c <= 'z') return 21 + (c - 'a');
-    if (c >= 'A' && c <= 'Z') return 21 + (c - 'A');
-    if (c >= '0' && c <= '9') return 10 + (c - '0');
-    if (c == '\\') return 8;
-    if (c == '?') return -1;
-    const char* found = static_cast<const char*>(memchr(zipNameChars + 1, c, 47));
-    return found ? static_cast<int32_t>(found - zipNameChars) : -1;
+    static const CodeTable table;
+    return table.m_Code[c];
 }
 
 int32_t PackZipName(uint8_t* output, const char* name) {

@@ -30,6 +30,29 @@ std::vector<ZipMember> Sample() {
             {"sounds/boom.wav", "boom"}};
 }
 
+// Moves the counts into a zip64 end record and its locator, as writers do
+// for more than 65,535 members; offsetHigh is added to the directory offset.
+void AddZip64End(std::string& z, const ZipLayout& l, uint64_t records, uint64_t offsetHigh) {
+    std::string end = z.substr(l.m_End);
+    uint32_t cdSize = static_cast<uint32_t>(l.m_End - l.m_Central[0]);
+    std::string record(56, '\0'), locator(20, '\0');
+    Put32(record, 0, 0x06064b50);
+    Put32(record, 4, 44);
+    Put32(record, 24, static_cast<uint32_t>(records));
+    Put32(record, 32, static_cast<uint32_t>(records));
+    Put32(record, 40, cdSize);
+    Put32(record, 48, l.m_Central[0]);
+    Put32(record, 52, static_cast<uint32_t>(offsetHigh >> 32));
+    Put32(locator, 0, 0x07064b50);
+    Put32(locator, 8, l.m_End);
+    Put32(locator, 16, 1);
+    Put16(end, 8, 0xFFFF);
+    Put16(end, 10, 0xFFFF);
+    Put32(end, 12, 0xFFFFFFFF);
+    Put32(end, 16, 0xFFFFFFFF);
+    z = z.substr(0, l.m_End) + record + locator + end;
+}
+
 struct Refusal {
     const char* m_What;
     std::function<void(std::string&, const ZipLayout&)> m_Damage;
@@ -48,8 +71,12 @@ TEST_F(ZipMount, DamagedOrUnservableArchivesAreRefused) {
          "central directory lies outside the file", kZipNamesPlain, Sample()},
         {"split archive", [](std::string& z, const ZipLayout& l) { Put16(z, l.m_End + 4, 1); },
          "split over several disks", kZipNamesPlain, Sample()},
-        {"zip64 end record", [](std::string& z, const ZipLayout& l) { Put16(z, l.m_End + 10, 0xFFFF); },
-         "zip64", kZipNamesPlain, Sample()},
+        {"zip64 offsets without a zip64 record", [](std::string& z, const ZipLayout& l) { Put32(z, l.m_End + 16, 0xFFFFFFFF); },
+         "zip64 sizes or offsets past 32 bits", kZipNamesPlain, Sample()},
+        {"zip64 record past 4 GiB", [](std::string& z, const ZipLayout& l) { AddZip64End(z, l, 3, 1ull << 32); },
+         "central directory lies outside the file", kZipNamesPlain, Sample()},
+        {"zip64 count beyond the directory", [](std::string& z, const ZipLayout& l) { AddZip64End(z, l, 4, 0); },
+         "central directory is damaged at record 3", kZipNamesPlain, Sample()},
         {"zip64 member", [](std::string& z, const ZipLayout& l) { Put32(z, l.m_Central[2] + 20, 0xFFFFFFFF); },
          "zip64", kZipNamesPlain, Sample()},
         {"damaged record", [](std::string& z, const ZipLayout& l) { Put32(z, l.m_Central[1], 0); },
@@ -98,6 +125,22 @@ TEST_F(ZipMount, DamagedOrUnservableArchivesAreRefused) {
             EXPECT_FALSE(s_ZipAvailable);
             EXPECT_TRUE(s_MemoryFs.m_Handles.empty()) << "the archive file is closed again";
         }
+    }
+}
+
+TEST_F(ZipMount, Zip64EndRecordsWithinFourGiBAreServed) {
+    for (bool zip64 : {false, true}) {
+        SCOPED_TRACE(zip64 ? "zip64 end record" : "a count of 0xFFFF is a count");
+        std::vector<ZipMember> members;
+        for (int i = 0; i < (zip64 ? 3 : 0xFFFF); ++i) members.push_back({"m" + std::to_string(i), "x"});
+        ZipLayout layout;
+        std::string image = BuildZip(members, &layout);
+        if (zip64) AddZip64End(image, layout, 3, 0);
+        zipFile* zip = zipFile::MountImage("big.zip", image.data(), static_cast<uint32_t>(image.size()), 0);
+        ASSERT_TRUE(zip) << zipFile::MountError();
+        EXPECT_EQ(zip->m_EntryCount, static_cast<int32_t>(members.size()));
+        EXPECT_TRUE(zip->Find("m2"));
+        zipFile::UnmountAll();
     }
 }
 
