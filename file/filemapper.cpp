@@ -87,11 +87,26 @@ const FileMapEntry* FileMapper::Match(const char* filename, size_t length) const
     return nullptr;
 }
 
-// A free slot when handle is -1.
+// Negative handles are failures, never remembered; -1 would find a free slot.
 MappedHandle* FileMapper::Find(int32_t handle) {
+    return handle < 0 ? nullptr : Slot(handle);
+}
+
+MappedHandle* FileMapper::Slot(int32_t handle) {
     for (MappedHandle& slot : m_Handles)
         if (slot.m_Handle == handle) return &slot;
     return nullptr;
+}
+
+// m_OpenCount counts the remembered handles, so that a name opened while all
+// eight slots are taken matches no row: it opens on the current device like
+// any unmapped name, and its later calls run there too, instead of opening
+// on a row's device and being lost to it. A failed open takes no slot.
+void FileMapper::Remember(int32_t handle) {
+    MappedHandle* slot = handle < 0 ? nullptr : Slot(-1);
+    if (!slot) return;
+    *slot = {handle, GetCurrentDevice(), static_cast<uint8_t>(s_ZipSelected)};
+    ++m_OpenCount;
 }
 
 // ----------------------------------------------------------- brackets
@@ -125,8 +140,7 @@ bool FileMapper::FinishOpen(int32_t handle, bool inner) {
     if (!PassClosing(inner)) return false;
     bool mapped = m_Mapped;
     if (mapped) {
-        MappedHandle* slot = Find(-1);
-        if (slot) *slot = {handle, GetCurrentDevice(), static_cast<uint8_t>(s_ZipSelected)};
+        Remember(handle);
         m_Mapped = false;
     }
     Restore(inner);
@@ -148,7 +162,10 @@ void FileMapper::Leave(bool inner) {
 
 void FileMapper::LeaveAndForget(int32_t handle, bool inner) {
     if (!PassClosing(inner)) return;
-    if (MappedHandle* slot = Find(handle)) slot->m_Handle = -1;
+    if (MappedHandle* slot = Find(handle)) {
+        slot->m_Handle = -1;
+        --m_OpenCount;
+    }
     Restore(inner);
 }
 
@@ -195,12 +212,6 @@ bool InstallFileMapper(FileMapper* mapper) {
     return true;
 }
 
-static int32_t RememberedHandles(const FileMapper& mapper) {
-    int32_t count = 0;
-    for (const MappedHandle& slot : mapper.m_Handles) count += slot.m_Handle != -1;
-    return count;
-}
-
 bool RemoveFileMapper() {
     FileMapper* mapper = s_FileMapper;
     if (!mapper) return true;
@@ -208,7 +219,7 @@ bool RemoveFileMapper() {
         Errorf("Cannot remove the file mapper: a device call is under way");
         return false;
     }
-    if (int32_t open = RememberedHandles(*mapper)) {
+    if (int32_t open = mapper->m_OpenCount) {
         Errorf("Cannot remove the file mapper: %d file%s opened through it %s still open", open,
                open == 1 ? "" : "s", open == 1 ? "is" : "are");
         return false;

@@ -65,7 +65,8 @@ public:
     uint8_t m_OuterDevice, m_InnerDevice;
     uint8_t m_OuterZip, m_InnerZip;
     MappedHandle m_Handles[kMappedHandles];
-    // While 8 or more, no row matches.
+    // The remembered handles: up at each one remembered, down at its
+    // forgetting. While 8 or more (every slot taken), no row matches.
     int32_t m_OpenCount;
     // Bracket nesting depth; 0 between top-level device calls.
     int32_t m_RefCount;
@@ -76,6 +77,8 @@ private:
     void Restore(bool inner);
     const FileMapEntry* Match(const char* filename, size_t length) const;
     MappedHandle* Find(int32_t handle);
+    MappedHandle* Slot(int32_t handle);
+    void Remember(int32_t handle);
 };
 
 extern FileMapper* s_FileMapper;

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -215,26 +217,54 @@ TEST_F(FileMapperTest, BrokenNestingAndOverlongNamesFailTheirAssertions) {
     m->m_RefCount = 0;
 }
 
-TEST_F(FileMapperTest, OnlyEightHandlesAreRemembered) {
-    Install({Row("m\\", 1)});
+// m_OpenCount follows the remembered handles; with every slot taken a name
+// matches no row, so the ninth file opens and stays on the current device.
+TEST_F(FileMapperTest, EightHandlesAreRememberedAndANinthNameIsNotMapped) {
+    FileMapper* m = Install({Row("m\\", 1)});
     std::vector<Stream*> streams;
     for (int i = 0; i < kMappedHandles + 1; ++i) {
         std::string name = "m\\" + std::to_string(i);
         s_MemoryFs.m_Files[name] = {'x'};
         streams.push_back(Stream::Open(name.c_str(), true));
         ASSERT_NE(nullptr, streams.back());
+        EXPECT_EQ(std::min(i + 1, kMappedHandles), m->m_OpenCount);
     }
     EXPECT_EQ(kMappedHandles, Remembered());
-    TakeCalls();
-    // The ninth was opened on the remote set but is not remembered: its read
-    // runs on whatever is current.
+    const Calls calls = TakeCalls();
+    EXPECT_EQ("open m\\7 1 @1", calls[7]);
+    EXPECT_EQ("open m\\8 1 @0", calls[8]);
+    const int32_t ninth = streams[8]->m_Handle, eighth = streams[7]->m_Handle;
     char byte;
     EXPECT_EQ(1, streams[8]->Read(&byte, 1));
-    EXPECT_EQ(1, streams[7]->Read(&byte, 1));
-    const int32_t ninth = streams[8]->m_Handle, eighth = streams[7]->m_Handle;
-    EXPECT_EQ((Calls{"read " + std::to_string(ninth) + " 4096 @0",
-                     "read " + std::to_string(eighth) + " 4096 @1"}),
+    EXPECT_EQ(0, streams[7]->Close());
+    EXPECT_EQ(kMappedHandles - 1, m->m_OpenCount);
+    EXPECT_EQ(0, streams[8]->Close()) << "not remembered: counts nothing down";
+    EXPECT_EQ(kMappedHandles - 1, m->m_OpenCount);
+    s_MemoryFs.m_Files["m\\again"] = {'x'};
+    ASSERT_NE(nullptr, Stream::Open("m\\again", true));
+    EXPECT_EQ(kMappedHandles, m->m_OpenCount);
+    EXPECT_EQ((Calls{"read " + std::to_string(ninth) + " 4096 @0", "close " + std::to_string(eighth) + " @1",
+                     "close " + std::to_string(ninth) + " @0", "open m\\again 1 @1"}),
               TakeCalls());
+}
+
+// Only what a device could hand back as a file takes a slot.
+TEST_F(FileMapperTest, AFailedOpenIsNeverRemembered) {
+    FileMapper* m = Install({Row("*", 1)});
+    EXPECT_EQ(nullptr, Stream::Open("missing", true));
+    const std::pair<int32_t, bool> offered[] = {{-1, false}, {-2, false}, {INT32_MIN, false}, {0, true}};
+    for (const auto& o : offered) {
+        SCOPED_TRACE(o.first);
+        EXPECT_FALSE(m->SelectByName("f", false)) << "no archive selected";
+        EXPECT_TRUE(m->m_Mapped);
+        EXPECT_TRUE(m->FinishOpen(o.first, false)) << "a row had matched";
+        EXPECT_EQ(o.second ? 1 : 0, m->m_OpenCount);
+        EXPECT_EQ(o.second ? 1 : 0, Remembered());
+        m->EnterHandle(o.first, false);
+        m->LeaveAndForget(o.first, false);
+        EXPECT_EQ(0, m->m_OpenCount);
+        EXPECT_EQ(0, Remembered());
+    }
 }
 
 TEST_F(FileMapperTest, MakingInstallingAndRemoving) {
