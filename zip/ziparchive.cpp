@@ -157,6 +157,9 @@ bool FindCentralDirectory(ArchiveSource* source, CentralDirectory* cd, char* rea
                      : Fail(reason, "cannot read the archive");
     ZipRelease(tail);
     if (!found) return false;
+    // Checked before anything is sized by the count.
+    if (static_cast<uint32_t>(cd->m_Records) > cd->m_Size / kCentralRecordSize)
+        return Fail(reason, "central directory is damaged: too short for %d records", cd->m_Records);
     cd->m_Bytes = MountAllocate<uint8_t>(cd->m_Size + 1);
     if (!cd->m_Bytes) return Fail(reason, "out of memory");
     if (!ReadArchive(source, cd->m_Offset, cd->m_Bytes, cd->m_Size))

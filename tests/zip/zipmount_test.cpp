@@ -76,7 +76,7 @@ TEST_F(ZipMount, DamagedOrUnservableArchivesAreRefused) {
         {"zip64 record past 4 GiB", [](std::string& z, const ZipLayout& l) { AddZip64End(z, l, 3, 1ull << 32); },
          "central directory lies outside the file", kZipNamesPlain, Sample()},
         {"zip64 count beyond the directory", [](std::string& z, const ZipLayout& l) { AddZip64End(z, l, 4, 0); },
-         "central directory is damaged at record 3", kZipNamesPlain, Sample()},
+         "central directory is damaged", kZipNamesPlain, Sample()},
         {"zip64 member", [](std::string& z, const ZipLayout& l) { Put32(z, l.m_Central[2] + 20, 0xFFFFFFFF); },
          "zip64", kZipNamesPlain, Sample()},
         {"damaged record", [](std::string& z, const ZipLayout& l) { Put32(z, l.m_Central[1], 0); },
