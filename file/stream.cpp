@@ -143,6 +143,7 @@ Stream* Stream::AllocHandle(const char* name, int32_t handle, FileDevice* device
 int32_t Stream::Close() {
     if (!m_Device) return 0;  // already closed, by a fatal stop for one
     if (m_BufferFill == 0 && m_BufferPos != 0) Flush();
+    if (!m_Device) return 0;  // closed by a fatal stop inside that flush
     FileDevice* device = m_Device;
     DeviceClose(&device, m_Handle);
     m_Handle = -1;
@@ -178,6 +179,9 @@ int32_t Stream::Flush() {
     bool pending = m_BufferFill == 0 && m_BufferPos != 0;
     if (unread && m_Device->Seek) result = DeviceSeek(this, Advance(m_FileOffset, m_BufferPos));
     if (pending && m_Device->Write) result = DeviceWrite(this, m_Buffer, m_BufferPos);
+    // A fatal stop inside the device call closes every stream, this one too;
+    // a debugger may resume here with nothing left to flush.
+    if (!m_Device) return -1;
     // A short write is not repeated: the whole pending count counts as written.
     m_FileOffset = Advance(m_FileOffset, m_BufferPos);
     m_BufferPos = m_BufferFill = 0;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/assert.h"
+#include "core/output.h"
 #include "file/filemapper.h"
 #include "platform/platform.h"
 #include "support/capture_system.h"
@@ -184,6 +185,30 @@ TEST_F(Streams, PrintfWritesAtMost1023Characters) {
     EXPECT_EQ(std::make_tuple(-1, -1, -1),
               std::make_tuple(in->Read(got, 1), in->Write("x", 1), in->Flush()));
     EXPECT_EQ(Calls(), TakeCalls());
+}
+
+// A device write that ends in the fatal stop closes every stream, the one
+// writing too; resumed by a debugger, its flush and close find it closed.
+int32_t FatalWrite(int32_t, const void*, int32_t) {
+    Quitf("host reset");
+    return -1;
+}
+
+TEST_F(Streams, AFatalStopInsideAWriteLeavesTheStreamClosed) {
+    for (bool resumes : {true, false}) {
+        CaptureSystem capture;
+        capture.m_DebuggerResumes = resumes;
+        FileDevice device = MemoryDevice;
+        device.Write = FatalWrite;
+        s_WriteDevice = &device;
+        Stream* s = Stream::Create("out");
+        ASSERT_TRUE(s);
+        s->Write("abc", 3);
+        EXPECT_EQ(0, s->Close());
+        EXPECT_EQ(nullptr, s->m_Device);
+        EXPECT_TRUE(s_MemoryFs.m_Handles.empty()) << "the device handle was closed once";
+        EXPECT_NE(std::string::npos, capture.m_Console.find("host reset"));
+    }
 }
 
 // The 32 entries fill lowest free first; the 33rd open lists them all and stops.
