@@ -1,0 +1,40 @@
+// Writing zip archives: members are read and deflated on every core, and
+// written in the order given, so the archive's bytes do not depend on how
+// many threads packed them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct ZipSource {
+    const char* m_Path;  // the file whose bytes the member holds
+    const char* m_Name;  // the member's name, '/' between its parts
+    int64_t m_Time;      // modification time, seconds since 1970
+    bool m_Store;        // kept as it is, never deflated
+};
+
+struct ZipWriteOptions {
+    int32_t m_Level = 9;     // deflate level, 1 to 9
+    uint32_t m_Align = 2048;  // stored members' data start on a multiple of this; 0: anywhere
+    int32_t m_Threads = 0;   // 0: one per core
+    // Called on the calling thread after each member is written; may be null.
+    void (*Progress)(void* context, int32_t written, int32_t count, uint64_t bytes) = nullptr;
+    void* m_Context = nullptr;
+};
+
+struct ZipWriteResult {
+    uint64_t m_Bytes;  // of the archive
+    int32_t m_Stored;
+    int32_t m_Deflated;
+};
+
+// The format without zip64 holds this many members, and offsets below 4 GiB.
+const int32_t kZipMaxMembers = 65535;
+
+// Writes the archive to outName + ".part" and renames it to outName once it
+// is whole. A member is deflated unless it is marked stored or deflating
+// would not make it smaller. On failure nothing is left behind and reason
+// (reasonSize bytes) says why.
+bool WriteZip(const char* outName, const ZipSource* sources, int32_t count,
+              const ZipWriteOptions& options, ZipWriteResult* result, char* reason,
+              size_t reasonSize);
