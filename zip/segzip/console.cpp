@@ -12,6 +12,9 @@
 #endif
 
 static bool s_StderrColour = false;
+static bool s_StderrTerminal = false;
+
+bool StderrIsTerminal() { return s_StderrTerminal; }
 
 // Colour escapes pass through only to a terminal, and not when NO_COLOR is
 // set (to anything); otherwise each "ESC [ digits m" is dropped.
@@ -31,7 +34,8 @@ static void StderrConsole(const char* text) {
 
 void RouteConsoleToStderr() {
 #ifndef _WIN32
-    s_StderrColour = isatty(STDERR_FILENO) && getenv("NO_COLOR") == nullptr;
+    s_StderrTerminal = isatty(STDERR_FILENO);
+    s_StderrColour = s_StderrTerminal && getenv("NO_COLOR") == nullptr;
 #endif
     ConsoleHook = StderrConsole;
 }
