@@ -46,8 +46,8 @@ public:
     // Kept beside the entries, in the same order, so that members can be
     // checked against the archive's own directory.
     uint32_t* m_Crcs;
-    // Bytes of the one block holding this record, the entries, the CRCs and
-    // the names.
+    // Bytes of this record and of the one block holding the entries, the
+    // CRCs and the names.
     size_t m_DirectoryBytes;
     char m_ArchiveName[kZipNameLength];
 

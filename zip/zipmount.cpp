@@ -122,17 +122,24 @@ static int32_t DropRepeats(const char* archive, MountMember* members, int32_t co
     return kept;
 }
 
-// The archive record, its entries, their CRCs and their names, in one block.
+// The entries, their CRCs and their names in one block; the archive record
+// on its own on the heap, where a leak checker finds what it points to (an
+// image's address among it).
 static zipFile* BuildDirectory(const char* archive, const MountMember* members, int32_t count,
                                ZipNameMode mode) {
     size_t nameBytes = 0;
     for (int32_t i = 0; i < count; ++i) nameBytes += NameBytes(members, i, mode);
-    size_t total = sizeof(zipFile) + count * (sizeof(zipEntry) + sizeof(uint32_t)) + nameBytes;
+    size_t total = count * (sizeof(zipEntry) + sizeof(uint32_t)) + nameBytes + 1;
     uint8_t* block = MountAllocate<uint8_t>(total);
-    if (!block) return nullptr;
-    zipFile* zip = new (block) zipFile();
-    zip->m_DirectoryBytes = total;
-    zip->m_Entries = reinterpret_cast<zipEntry*>(block + sizeof(zipFile));
+    zipFile* zip = ZipAllocate<zipFile>(1, __LINE__);
+    if (!block || !zip) {
+        MountRelease(block, total);
+        ZipRelease(zip);
+        return nullptr;
+    }
+    new (zip) zipFile();
+    zip->m_DirectoryBytes = sizeof(zipFile) + total;
+    zip->m_Entries = reinterpret_cast<zipEntry*>(block);
     zip->m_Crcs = reinterpret_cast<uint32_t*>(zip->m_Entries + count);
     zip->m_EntryCount = count;
     SafeStrncpy(zip->m_ArchiveName, archive, sizeof zip->m_ArchiveName);
@@ -144,6 +151,11 @@ static zipFile* BuildDirectory(const char* archive, const MountMember* members, 
         names += StoreName(names, members, i, mode);
     }
     return zip;
+}
+
+static void FreeDirectory(zipFile* zip) {
+    MountRelease(reinterpret_cast<uint8_t*>(zip->m_Entries), zip->m_DirectoryBytes - sizeof(zipFile));
+    ZipRelease(zip);
 }
 
 static zipFile* ReadDirectory(ArchiveSource* source, const CentralDirectory* cd, ZipNameMode mode,
@@ -230,7 +242,7 @@ static zipFile* MountOn(const char* name, uint32_t pageHandle, FileDevice* devic
     // The archive's position must be what m_FilePos says when it is handed over.
     if (!zip || device->Seek(handle, 0, 0) != 0) {
         device->Close(handle);
-        if (zip) MountRelease(reinterpret_cast<uint8_t*>(zip), zip->m_DirectoryBytes);
+        if (zip) FreeDirectory(zip);
         return Refuse(name);
     }
     zip->m_Device = device;
@@ -277,7 +289,7 @@ void zipFile::UnmountAll() {
     for (zipFile* zip = s_ZipFiles; zip;) {
         zipFile* next = zip->m_Next;
         if (zip->m_Device) CloseArchive(zip);
-        MountRelease(reinterpret_cast<uint8_t*>(zip), zip->m_DirectoryBytes);
+        FreeDirectory(zip);
         zip = next;
     }
     s_ZipFiles = s_CurrentZip = nullptr;
