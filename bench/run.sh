@@ -6,7 +6,9 @@
 # dump past 3 GiB (a 1.65 GB one written twice) sorts like its first half.
 # "zip" reads archive members through streams next to zlib, a plain file,
 # unzip, bsdtar and cat, and mounts a 100,000-member archive in each name mode
-# (ZIP_MEMBERS= another count).
+# (ZIP_MEMBERS= another count). "game" builds archives of a synthetic game
+# (bench/gengame.py) with segzip and with zip -r -9, and compares the layout of
+# name order with load order.
 # Dumps are generated once into $BENCH_DATA (default build/bench-data).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,6 +17,7 @@ data=${BENCH_DATA:-$build/bench-data}
 cmake -S "$root" -B "$build" >/dev/null
 targets=(segsorter gendump)
 case " $* " in *" zip "*) targets+=(zip_bench) ;; esac
+case " $* " in *" game "*) targets+=(segzip) ;; esac
 cmake --build "$build" -j2 --target "${targets[@]}" >/dev/null
 mkdir -p "$data"
 segsorter=$build/bin/segsorter
@@ -158,12 +161,53 @@ zip_bench() {
     "$build/bin/zip_bench" run "$dir" "$dir/dir-$members.zip" "$secs_unzip" "$secs_bsdtar" "$secs"
 }
 
+# The last line of segzip layout: files, bytes, seeks, sectors, load ms.
+layout_total() { "$build/bin/segzip" layout "$1" "$2" | tail -n 1 | sed 's/ *total$//'; }
+
+game_bench() {
+    local dir=$data/game segzip=$build/bin/segzip zipsecs zipmb
+    zip_tools
+    if [ ! -s "$dir/game.dump" ]; then
+        rm -rf "$dir" && mkdir -p "$dir"
+        python3 "$root/bench/gengame.py" "$dir"
+    fi
+    "$segsorter" "$dir/game.dump" "$dir/game.sorted" >/dev/null || true
+    find "$dir/tree" -type f -exec cat {} + >/dev/null  # in the page cache for everyone
+    printf 'game: %s, %s files, %.1f MB, %s segments (%s cores)\n' "$dir" \
+        "$(find "$dir/tree" -type f | wc -l)" "$(ratio "$(du -sb "$dir/tree" | cut -f1)" 1e6)" \
+        "$(grep -c '::LOADSEG::' "$dir/game.sorted")" "$(nproc)"
+    runs=1
+    measure sh -c "rm -f '$dir/iz.zip' && cd '$dir/tree' && zip -q -r -9 -X ../iz.zip ."
+    zipsecs=$secs zipmb=$mb
+    printf '  %-34s %7s s %12s bytes %7s MB peak\n' "zip -r -9" "$secs" "$(stat -c %s "$dir/iz.zip")" "$mb"
+    measure "$segzip" build "$dir/tree" "$dir/name.zip"
+    printf '  %-34s %7s s %12s bytes %7s MB peak\n' "segzip build (name order)" "$secs" \
+        "$(stat -c %s "$dir/name.zip")" "$mb"
+    printf '  segzip build: %sx the speed of zip -r -9, %s of its size\n' "$(ratio "$zipsecs" "$secs")" \
+        "$(awk -v a="$(stat -c %s "$dir/name.zip")" -v b="$(stat -c %s "$dir/iz.zip")" 'BEGIN { printf "%.4f", a / b }')"
+    measure "$segzip" build --align none "$dir/tree" "$dir/none.zip"
+    printf '  %-34s %7s s %12s bytes\n' "segzip build --align none" "$secs" "$(stat -c %s "$dir/none.zip")"
+    measure "$segzip" build --names-from "$dir/game.sorted" "$dir/tree" "$dir/load.zip"
+    printf '  %-34s %7s s %12s bytes\n' "segzip build --names-from" "$secs" "$(stat -c %s "$dir/load.zip")"
+    printf '  layout (100 ms a seek, 10 MB/s):   files        bytes   seeks   sectors     load ms\n'
+    local name load
+    name=$(layout_total "$dir/name.zip" "$dir/game.sorted")
+    load=$(layout_total "$dir/load.zip" "$dir/game.sorted")
+    printf '  %-30s %s\n' "zip -r -9" "$(layout_total "$dir/iz.zip" "$dir/game.sorted")" \
+        "name order" "$name" "load order" "$load"
+    read -r _ _ nseeks nspan nms <<<"$name"
+    read -r _ _ lseeks lspan lms <<<"$load"
+    printf '  load order: %sx fewer seeks, %sx smaller span, %sx shorter estimated load\n' \
+        "$(ratio "$nseeks" "$lseeks")" "$(ratio "$nspan" "$lspan")" "$(ratio "$nms" "$lms")"
+}
+
 profiles=("$@")
 [ ${#profiles[@]} -gt 0 ] || profiles=(typical wide shared large)
 for profile in "${profiles[@]}"; do
     case "$profile" in
         big) big ;;
         zip) zip_bench ;;
+        game) game_bench ;;
         *) bench "$profile" ;;
     esac
 done
