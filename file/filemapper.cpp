@@ -87,14 +87,21 @@ const FileMapEntry* FileMapper::Match(const char* filename, size_t length) const
     return nullptr;
 }
 
+// Handles are plain numbers from different devices: a zip member's handle 0
+// and the host's first file are both 0. Files the zip layer opens for itself
+// (archives, inner brackets) are kept from the first slot up and looked up
+// from there, stream files from the last slot down, so each kind of bracket
+// meets its own kind first and never takes or forgets the other's slot.
 // Negative handles are failures, never remembered; -1 would find a free slot.
-MappedHandle* FileMapper::Find(int32_t handle) {
-    return handle < 0 ? nullptr : Slot(handle);
+MappedHandle* FileMapper::Find(int32_t handle, bool inner) {
+    return handle < 0 ? nullptr : Slot(handle, inner);
 }
 
-MappedHandle* FileMapper::Slot(int32_t handle) {
-    for (MappedHandle& slot : m_Handles)
+MappedHandle* FileMapper::Slot(int32_t handle, bool inner) {
+    for (int32_t i = 0; i < kMappedHandles; ++i) {
+        MappedHandle& slot = m_Handles[inner ? i : kMappedHandles - 1 - i];
         if (slot.m_Handle == handle) return &slot;
+    }
     return nullptr;
 }
 
@@ -102,8 +109,8 @@ MappedHandle* FileMapper::Slot(int32_t handle) {
 // eight slots are taken matches no row: it opens on the current device like
 // any unmapped name, and its later calls run there too, instead of opening
 // on a row's device and being lost to it. A failed open takes no slot.
-void FileMapper::Remember(int32_t handle) {
-    MappedHandle* slot = handle < 0 ? nullptr : Slot(-1);
+void FileMapper::Remember(int32_t handle, bool inner) {
+    MappedHandle* slot = handle < 0 ? nullptr : Slot(-1, inner);
     if (!slot) return;
     *slot = {handle, GetCurrentDevice(), static_cast<uint8_t>(s_ZipSelected)};
     ++m_OpenCount;
@@ -140,7 +147,7 @@ bool FileMapper::FinishOpen(int32_t handle, bool inner) {
     if (!PassClosing(inner)) return false;
     bool mapped = m_Mapped;
     if (mapped) {
-        Remember(handle);
+        Remember(handle, inner);
         m_Mapped = false;
     }
     Restore(inner);
@@ -149,7 +156,7 @@ bool FileMapper::FinishOpen(int32_t handle, bool inner) {
 
 bool FileMapper::EnterHandle(int32_t handle, bool inner) {
     if (!PassOpening(inner)) return false;
-    const MappedHandle* slot = Find(handle);
+    const MappedHandle* slot = Find(handle, inner);
     if (!slot) return false;
     zipFile::zipSelect(!inner && slot->m_UseZip != 0);
     SwitchDevice(slot->m_DeviceId);
@@ -162,7 +169,7 @@ void FileMapper::Leave(bool inner) {
 
 void FileMapper::LeaveAndForget(int32_t handle, bool inner) {
     if (!PassClosing(inner)) return;
-    if (MappedHandle* slot = Find(handle)) {
+    if (MappedHandle* slot = Find(handle, inner)) {
         slot->m_Handle = -1;
         --m_OpenCount;
     }
@@ -226,4 +233,20 @@ bool RemoveFileMapper() {
     }
     s_FileMapper = nullptr;
     return true;
+}
+
+bool ParseFileMapRow(const char* text, FileMapEntry* row) {
+    static const char* const kKinds[] = {"local", "remote", "local,zip", "remote,zip"};
+    const char* equals = strrchr(text, '=');
+    size_t length = equals ? static_cast<size_t>(equals - text) : 0;
+    for (int32_t kind = 0; length > 0 && length < FNAME_LENGTH && kind < 4; ++kind) {
+        if (strcmp(equals + 1, kKinds[kind]) != 0) continue;
+        memset(row, 0, sizeof *row);
+        memcpy(row->m_Prefix, text, length);
+        row->m_DeviceId = static_cast<uint8_t>(kind & 1);
+        row->m_UseZip = static_cast<uint8_t>(kind >> 1);
+        return true;
+    }
+    Errorf("Bad file map row '%s': write it PREFIX=local|remote[,zip]", text);
+    return false;
 }

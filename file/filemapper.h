@@ -76,9 +76,9 @@ private:
     bool PassClosing(bool inner);
     void Restore(bool inner);
     const FileMapEntry* Match(const char* filename, size_t length) const;
-    MappedHandle* Find(int32_t handle);
-    MappedHandle* Slot(int32_t handle);
-    void Remember(int32_t handle);
+    MappedHandle* Find(int32_t handle, bool inner);
+    MappedHandle* Slot(int32_t handle, bool inner);
+    void Remember(int32_t handle, bool inner);
 };
 
 extern FileMapper* s_FileMapper;
@@ -98,3 +98,8 @@ bool InstallFileMapper(FileMapper* mapper);
 // inside a bracket or while a handle opened through a row is remembered: its
 // later calls would reach whatever device happened to be current.
 bool RemoveFileMapper();
+
+// Reads a row written PREFIX=local, PREFIX=remote, PREFIX=local,zip or
+// PREFIX=remote,zip (the prefix runs to the last '='). false, with an error
+// message, for any other text.
+bool ParseFileMapRow(const char* text, FileMapEntry* row);

@@ -251,14 +251,14 @@ static zipFile* MountOn(const char* name, uint32_t pageHandle, FileDevice* devic
     return Link(zip, pageHandle);
 }
 
-// The archive file is opened, read and kept as a stream's file would be,
-// under the mapper's brackets: its handle is remembered with the device its
-// name maps to, where the inner brackets of later member reads find it.
+// The archive file is opened and read inside the mapper's inner brackets, as
+// every later read of it is: its handle is remembered with the device its
+// name maps to (never with an archive selected), where those reads find it.
 zipFile* zipFile::Mount(const char* name, uint32_t pageHandle, FileDevice* device) {
     if (!device) device = DefaultDevice();
-    if (s_FileMapper) s_FileMapper->SelectByName(name, false);
+    if (s_FileMapper) s_FileMapper->SelectByName(name, true);
     zipFile* zip = MountOn(name, pageHandle, device);
-    if (s_FileMapper) s_FileMapper->FinishOpen(zip ? static_cast<int32_t>(zip->m_Handle) : -1, false);
+    if (s_FileMapper) s_FileMapper->FinishOpen(zip ? static_cast<int32_t>(zip->m_Handle) : -1, true);
     return zip;
 }
 
@@ -278,9 +278,9 @@ zipFile* zipFile::MountImage(const char* label, const void* image, uint32_t size
 
 static void CloseArchive(const zipFile* zip) {
     int32_t handle = static_cast<int32_t>(zip->m_Handle);
-    if (s_FileMapper) s_FileMapper->EnterHandle(handle, false);
+    if (s_FileMapper) s_FileMapper->EnterHandle(handle, true);
     zip->m_Device->Close(handle);
-    if (s_FileMapper) s_FileMapper->LeaveAndForget(handle, false);
+    if (s_FileMapper) s_FileMapper->LeaveAndForget(handle, true);
 }
 
 void zipFile::UnmountAll() {

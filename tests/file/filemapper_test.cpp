@@ -267,6 +267,34 @@ TEST_F(FileMapperTest, AFailedOpenIsNeverRemembered) {
     }
 }
 
+// An archive file the zip layer opened and a stream's file can share a number
+// (a member's handle 0, the host's first file): each kind of bracket finds,
+// and forgets, its own.
+TEST_F(FileMapperTest, AnArchiveHandleAndAStreamHandleOfOneNumberKeepTheirDevices) {
+    FileMapper* m = Install({Row("packs\\", 1), Row("local\\", 0)});
+    SwitchDevice(1);
+    m->SelectByName("packs\\a.zip", true);
+    m->FinishOpen(5, true);
+    m->SelectByName("local\\f", false);
+    m->FinishOpen(5, false);
+    EXPECT_EQ(2, m->m_OpenCount);
+    const std::pair<bool, uint8_t> lookups[] = {{false, 0}, {true, 1}};
+    for (const auto& l : lookups) {
+        EXPECT_TRUE(m->EnterHandle(5, l.first));
+        EXPECT_EQ(l.second, GetCurrentDevice()) << "inner " << l.first;
+        m->Leave(l.first);
+    }
+    m->EnterHandle(5, false);
+    m->LeaveAndForget(5, false);
+    EXPECT_EQ(1, m->m_OpenCount);
+    EXPECT_TRUE(m->EnterHandle(5, false)) << "the archive's, now the only one";
+    EXPECT_EQ(1, GetCurrentDevice());
+    m->Leave(false);
+    m->EnterHandle(5, true);
+    m->LeaveAndForget(5, true);
+    EXPECT_EQ(0, m->m_OpenCount);
+}
+
 TEST_F(FileMapperTest, MakingInstallingAndRemoving) {
     CaptureSystem capture;
     FileMapEntry unterminated = Row("", 0);
