@@ -111,12 +111,12 @@ struct Progress {
 };
 
 // Shown on a terminal only, once the build has taken a second, ten times a
-// second at most.
+// second at most, and at the last member.
 void ShowProgress(void* context, int32_t written, int32_t count, uint64_t bytes) {
     Progress* progress = static_cast<Progress*>(context);
     auto now = std::chrono::steady_clock::now();
-    if (now - progress->m_Start < std::chrono::seconds(1) || now - progress->m_Shown < std::chrono::milliseconds(100))
-        return;
+    if (now - progress->m_Start < std::chrono::seconds(1)) return;
+    if (written < count && now - progress->m_Shown < std::chrono::milliseconds(100)) return;
     progress->m_Shown = now;
     progress->m_Any = true;
     fprintf(stderr, "\r%d/%d members, %.1f MB", written, count, static_cast<double>(bytes) / (1 << 20));
