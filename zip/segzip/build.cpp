@@ -175,6 +175,8 @@ int RunBuild(const SegzipOptions& options) {
         Errorf("Cannot build '%s': %s", out, reason);
         return 1;
     }
+    if (result.m_Bytes >= 0x80000000ull)
+        Warningf("'%s' is 2 GiB or more: the zip layer does not mount it", out);
     printf("%s: %d members (%d deflated, %d stored), %llu bytes\n", out, result.m_Deflated + result.m_Stored,
            result.m_Deflated, result.m_Stored, static_cast<unsigned long long>(result.m_Bytes));
     return fflush(stdout) == 0 ? 0 : 1;
