@@ -1,10 +1,7 @@
 // segzip build and layout as a user runs them: archives in load order that
 // unzip and Python's zipfile accept and every name mode serves, refusals that
 // leave nothing, and layout's figures on a case worked out by hand.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <map>
@@ -12,36 +9,18 @@
 #include <string>
 #include <vector>
 
+#include "support/run_program.h"
 #include "support/temp_dir.h"
 #include "support/zip_writer.h"
 
 namespace {
 
-struct RunResult {
-    int m_Status;
-    std::string m_Out;
-    std::string m_Err;
-};
 
 class SegzipBuild : public ::testing::Test {
 protected:
-    // Standard output and error go to files, so neither pipe can fill and stall.
     RunResult Run(std::vector<std::string> args) {
         args.insert(args.begin(), "segzip");
-        fflush(stdout);
-        pid_t pid = fork();
-        if (pid == 0) {
-            dup2(open(m_Dir.Path("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
-            dup2(open(m_Dir.Path("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
-            std::vector<char*> argv;
-            for (std::string& a : args) argv.push_back(&a[0]);
-            argv.push_back(nullptr);
-            execv(SEGZIP_BIN, argv.data());
-            _exit(127);
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, m_Dir.Read("out"), m_Dir.Read("err")};
+        return RunProgram(SEGZIP_BIN, args, m_Dir);
     }
 
     // A file of the scratch folder, its folders made as needed.

@@ -1,9 +1,6 @@
 // segzip as a user runs it, on archives written at test time by Python's
 // zipfile and Info-ZIP zip: its listings, member bytes, checks and statuses.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <cstdlib>
@@ -13,6 +10,7 @@
 
 #include <zlib.h>
 
+#include "support/run_program.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -97,11 +95,6 @@ with zipfile.ZipFile(os.path.join(out, "odd.zip"), "w") as z:
 open(os.path.join(out, "notzip.zip"), "w").write("not an archive\n")
 )PY";
 
-struct RunResult {
-    int m_Status;
-    std::string m_Out;
-    std::string m_Err;
-};
 
 class Segzip : public ::testing::Test {
 protected:
@@ -119,23 +112,9 @@ protected:
     static std::string Path(const std::string& name) { return s_Dir->Path(name); }
     static std::string Member(const std::string& name) { return s_Dir->Read("files/" + name); }
 
-    // Standard output and error go to files, so neither pipe can fill and stall.
     static RunResult Run(std::vector<std::string> args) {
         args.insert(args.begin(), "segzip");
-        fflush(stdout);
-        pid_t pid = fork();
-        if (pid == 0) {
-            dup2(open(Path("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
-            dup2(open(Path("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
-            std::vector<char*> argv;
-            for (std::string& a : args) argv.push_back(&a[0]);
-            argv.push_back(nullptr);
-            execv(SEGZIP_BIN, argv.data());
-            _exit(127);
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, s_Dir->Read("out"), s_Dir->Read("err")};
+        return RunProgram(SEGZIP_BIN, args, *s_Dir);
     }
 
     static TempDir* s_Dir;
