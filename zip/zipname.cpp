@@ -28,8 +28,8 @@ struct CodeTable {
         for (int c = 'A'; c <= 'Z'; ++c) m_Code[c] = m_Code[c + ('a' - 'A')];
         for (int c = 0x80; c <= 0xBF; ++c) m_Code[c] = static_cast<int8_t>(c - 0x80);  // raw codes
         m_Code[0] = 0;
-        m_Code['\\'] = m_Code['/'];
-        m_Code['?'] = -1;
+        m_Code[static_cast<unsigned char>('\\')] = m_Code[static_cast<unsigned char>('/')];
+        m_Code[static_cast<unsigned char>('?')] = -1;
     }
 };
 
