@@ -203,10 +203,7 @@ static bool CheckName(const uint8_t* text, uint32_t length, char* reason) {
 
 // Folded once here, names sort with a plain byte comparison.
 static void Fold(char* out, const char* text, uint32_t length) {
-    for (uint32_t i = 0; i <= length; ++i) {
-        char c = text[i];
-        out[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c == '\\' ? '/' : c;
-    }
+    for (uint32_t i = 0; i <= length; ++i) out[i] = ZipFoldChar(text[i]);
 }
 
 bool ReadMembers(const CentralDirectory* cd, bool packed, MountMember* members, char* names,

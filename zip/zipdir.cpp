@@ -51,11 +51,8 @@ zipEntry* zipFile::Find(const char* name) {
 
 static bool StartsWithFolded(const char* text, const char* prefix, size_t length) {
     for (size_t i = 0; i < length; ++i) {
-        char a = text[i], b = prefix[i];
-        if (a == '\\') a = '/';
-        if (a >= 'A' && a <= 'Z') a = static_cast<char>(a + ('a' - 'A'));
-        if (b >= 'A' && b <= 'Z') b = static_cast<char>(b + ('a' - 'A'));
-        if (a != b || a == 0) return false;
+        char a = ZipFoldChar(text[i]);
+        if (a != ZipFoldChar(prefix[i]) || a == 0) return false;
     }
     return true;
 }

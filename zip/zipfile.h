@@ -130,6 +130,11 @@ extern const ZipClock* s_ZipClock;
 int32_t PackZipName(uint8_t* output, const char* name);
 char* UnpackZipName(char* output, const zipEntry* entry);
 int32_t ZipNameCompare(const char* key, const char* name);
+// A name character as every lookup sees it: ASCII letters lowered, '\\' as '/'.
+inline char ZipFoldChar(char c) {
+    if (c >= 'A' && c <= 'Z') return static_cast<char>(c + ('a' - 'A'));
+    return c == '\\' ? '/' : c;
+}
 int32_t PackedNameCompare(const uint8_t* key, const uint8_t* name);
 // Code k of a packed name.
 int32_t PackedCode(const uint8_t* packed, int32_t k);

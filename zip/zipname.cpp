@@ -88,16 +88,10 @@ int32_t PackedNameCompare(const uint8_t* key, const uint8_t* name) {
     }
 }
 
-static int Fold(unsigned char c) {
-    if (c >= 'A' && c <= 'Z') return c + ('a' - 'A');
-    return c == '\\' ? '/' : c;
-}
-
 int32_t ZipNameCompare(const char* key, const char* name) {
-    const unsigned char* a = reinterpret_cast<const unsigned char*>(key);
-    const unsigned char* b = reinterpret_cast<const unsigned char*>(name);
-    for (;; ++a, ++b) {
-        int x = Fold(*a), y = Fold(*b);
+    for (;; ++key, ++name) {
+        int x = static_cast<unsigned char>(ZipFoldChar(*key));
+        int y = static_cast<unsigned char>(ZipFoldChar(*name));
         if (x != y || x == 0) return x - y;
     }
 }

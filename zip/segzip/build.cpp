@@ -25,7 +25,7 @@ struct SourceFile {
 
 std::string Folded(const std::string& name) {
     std::string folded = name;
-    for (char& c : folded) c = c == '\\' ? '/' : (c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c);
+    for (char& c : folded) c = ZipFoldChar(c);
     return folded;
 }
 
