@@ -244,6 +244,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider in(data, size);
     s_Capture->m_Console.clear();
+    s_Capture->m_DebuggerLines.clear();
+    s_Capture->m_Attributes.clear();
+    s_Capture->m_FlushesAtAttribute.clear();
     switch (in.ConsumeIntegralInRange<int>(0, 2)) {
         case 0: {
             std::string a = Text(in, 400), b = Text(in, 400);
