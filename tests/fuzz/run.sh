@@ -20,15 +20,18 @@ if [ ${#targets[@]} -eq 0 ]; then
 fi
 cmake --build build-fuzz -j2 --target "${targets[@]}" >/dev/null
 
-# Longest input per target: dumps need room for lines past the 4095-byte piece.
+# Longest input per target: dumps need room for lines past the 4095-byte piece,
+# archives for an end record behind a comment of up to 64 KB.
 max_len() {
     case $1 in
         dump_fuzz) echo 16384 ;;
+        archive_fuzz) echo 66000 ;;
         *) echo 8192 ;;
     esac
 }
 
-# filehost_fuzz remakes its served root for every input: in memory, when it can.
+# filehost_fuzz remakes its served root for every input, zipwriter_fuzz its
+# tree and archive: in memory, when it can.
 if [ -z "${TMPDIR:-}" ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
 
 mkdir -p build-fuzz/artifacts
