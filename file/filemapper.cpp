@@ -18,6 +18,7 @@ FileMapper::FileMapper()
     : m_SavedPath(), m_Entries(nullptr), m_NumEntries(0), m_Mapped(false), m_OuterDevice(0),
       m_InnerDevice(0), m_OuterZip(0), m_InnerZip(0), m_OpenCount(0), m_RefCount(0) {
     for (MappedHandle& slot : m_Handles) slot = {-1, 0, 0};
+    for (bool& archive : m_ArchiveFile) archive = false;
 }
 
 // ------------------------------------------------------------- the gate
@@ -89,18 +90,24 @@ const FileMapEntry* FileMapper::Match(const char* filename, size_t length) const
 
 // Handles are plain numbers from different devices: a zip member's handle 0
 // and the host's first file are both 0. Files the zip layer opens for itself
-// (archives, inner brackets) are kept from the first slot up and looked up
-// from there, stream files from the last slot down, so each kind of bracket
-// meets its own kind first and never takes or forgets the other's slot.
-// Negative handles are failures, never remembered; -1 would find a free slot.
-MappedHandle* FileMapper::Find(int32_t handle, bool inner) {
-    return handle < 0 ? nullptr : Slot(handle, inner);
+// (archives, inner brackets) are kept from the first slot up, stream files
+// from the last slot down. Once a slot in the middle has been freed the two
+// kinds interleave, so a lookup tries the slots of its own kind before the
+// other's: neither kind takes or forgets the other's slot while it has one of
+// its own. Negative handles are failures, never remembered; -1 would find a
+// free slot.
+static int32_t SlotIndex(int32_t i, bool inner) {
+    return inner ? i : kMappedHandles - 1 - i;
 }
 
-MappedHandle* FileMapper::Slot(int32_t handle, bool inner) {
-    for (int32_t i = 0; i < kMappedHandles; ++i) {
-        MappedHandle& slot = m_Handles[inner ? i : kMappedHandles - 1 - i];
-        if (slot.m_Handle == handle) return &slot;
+MappedHandle* FileMapper::Find(int32_t handle, bool inner) {
+    if (handle < 0) return nullptr;
+    for (int32_t pass = 0; pass < 2; ++pass) {
+        bool archive = (pass == 0) == inner;  // the caller's own kind first
+        for (int32_t i = 0; i < kMappedHandles; ++i) {
+            int32_t k = SlotIndex(i, inner);
+            if (m_Handles[k].m_Handle == handle && m_ArchiveFile[k] == archive) return &m_Handles[k];
+        }
     }
     return nullptr;
 }
@@ -110,10 +117,14 @@ MappedHandle* FileMapper::Slot(int32_t handle, bool inner) {
 // any unmapped name, and its later calls run there too, instead of opening
 // on a row's device and being lost to it. A failed open takes no slot.
 void FileMapper::Remember(int32_t handle, bool inner) {
-    MappedHandle* slot = handle < 0 ? nullptr : Slot(-1, inner);
-    if (!slot) return;
-    *slot = {handle, GetCurrentDevice(), static_cast<uint8_t>(s_ZipSelected)};
-    ++m_OpenCount;
+    for (int32_t i = 0; handle >= 0 && i < kMappedHandles; ++i) {
+        int32_t k = SlotIndex(i, inner);
+        if (m_Handles[k].m_Handle != -1) continue;
+        m_Handles[k] = {handle, GetCurrentDevice(), static_cast<uint8_t>(s_ZipSelected)};
+        m_ArchiveFile[k] = inner;
+        ++m_OpenCount;
+        return;
+    }
 }
 
 // ----------------------------------------------------------- brackets

@@ -77,8 +77,11 @@ private:
     void Restore(bool inner);
     const FileMapEntry* Match(const char* filename, size_t length) const;
     MappedHandle* Find(int32_t handle, bool inner);
-    MappedHandle* Slot(int32_t handle, bool inner);
     void Remember(int32_t handle, bool inner);
+
+    // Which slots hold a file the zip layer opened for itself (remembered by
+    // an inner bracket), so that each kind of bracket finds its own first.
+    bool m_ArchiveFile[kMappedHandles];
 };
 
 extern FileMapper* s_FileMapper;
