@@ -118,6 +118,8 @@ TEST_F(SegzipBuild, FailuresSayWhyAndLeaveNothing) {
     Put("tree/a.txt", "a");
     Put("long/" + std::string(200, 'd') + "/" + std::string(60, 'n'), "x");
     Put("odd/one+two.txt", "plus");
+    Put("twins/Read.me", "1");
+    Put("twins/read.ME", "2");
     struct Case {
         std::vector<std::string> m_Args;  // '@' stands for the scratch folder
         int m_Status;
@@ -128,6 +130,7 @@ TEST_F(SegzipBuild, FailuresSayWhyAndLeaveNothing) {
         {{"build", "@nothere", "@new.zip"}, 1, "Cannot read source folder '@nothere'", "new.zip"},
         {{"build", "@tree", "@none/new.zip"}, 1, "Cannot build '@none/new.zip': cannot create", "none"},
         {{"build", "@long", "@new.zip"}, 1, "is longer than 255 characters", "new.zip"},
+        {{"build", "@twins", "@new.zip"}, 1, "differ only in letter case or separators", "new.zip"},
         {{"build", "--names-from", "@missing.sorted", "@tree", "@new.zip"}, 1, "Cannot open sorted file", "new.zip"},
         {{"build", "--level", "0", "@tree", "@new.zip"}, 1, "usage:", "new.zip"},
         {{"build", "--align", "4096", "@tree", "@new.zip"}, 1, "usage:", "new.zip"},

@@ -91,6 +91,19 @@ bool OrderBySorted(const SegzipOptions& options, std::vector<SourceFile>* files)
     return true;
 }
 
+// Lookups ignore case and read '\\' as '/': of two names that differ only
+// so, an archive would serve one. Refused rather than lost; the files must
+// still be in name order, where such names are neighbours.
+bool CheckTwins(const std::vector<SourceFile>& files) {
+    for (size_t i = 1; i < files.size(); ++i) {
+        if (ZipNameCompare(files[i - 1].m_Name.c_str(), files[i].m_Name.c_str()) != 0) continue;
+        Errorf("Members '%s' and '%s' differ only in letter case or separators: an archive could serve only one",
+               files[i - 1].m_Name.c_str(), files[i].m_Name.c_str());
+        return false;
+    }
+    return true;
+}
+
 bool CheckNames(const std::vector<SourceFile>& files) {
     for (const SourceFile& file : files) {
         if (file.m_Name.size() > 255) {
@@ -152,6 +165,7 @@ int RunBuild(const SegzipOptions& options) {
     std::vector<SourceFile> files;
     if (!ListSources(options.m_Archive, out, &files)) return 1;
     SortByName(&files);
+    if (!CheckTwins(files)) return 1;
     if (options.m_NamesFrom && !OrderBySorted(options, &files)) return 1;
     if (!CheckNames(files)) return 1;
     std::vector<ZipSource> sources;
