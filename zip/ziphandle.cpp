@@ -73,6 +73,15 @@ static void RefillInput(zipHandle* h, uint8_t* input) {
     h->m_CompPos += k;
 }
 
+// The stop names the member and what inflate found, so that a damaged
+// archive can be told from a failing disc.
+static void StopOnBadData(const zipHandle* h) {
+    char name[kZipNameLength];
+    const char* why = h->m_ZStream.msg ? h->m_ZStream.msg : "its stored data ends before the member does";
+    Errorf("Cannot inflate '%s' in '%s': %s", UnpackZipName(name, h->m_Entry), h->m_File->m_ArchiveName, why);
+    Quitf("Fatal disc error");
+}
+
 // What the stream did not consume is given back, to be read again next time:
 // no input buffer outlives the call.
 static int32_t ReadDeflated(zipHandle* h, void* buffer, int32_t count) {
@@ -85,7 +94,7 @@ static int32_t ReadDeflated(zipHandle* h, void* buffer, int32_t count) {
         int r = inflate(&z, Z_SYNC_FLUSH);
         if (r == Z_STREAM_END) break;
         if (r < 0) {
-            Quitf("Fatal disc error");
+            StopOnBadData(h);
             break;  // resumed by a debugger: deliver what there is
         }
     } while (z.avail_out > 0);

@@ -389,6 +389,11 @@ void Unmount() {
     s_Capture->m_EndStatuses.clear();
     s_Capture->m_Boxes.clear();
     s_Capture->m_BoxAnswers.clear();
+    // Refusals are errors, coloured and mirrored to the debugger: dropped
+    // too, or a long run grows without end.
+    s_Capture->m_DebuggerLines.clear();
+    s_Capture->m_Attributes.clear();
+    s_Capture->m_FlushesAtAttribute.clear();
     ForgetFatalStops();
 }
 
