@@ -118,13 +118,16 @@ void CheckRootListing(const zipFile* zip, const std::vector<std::string>& listed
         Check(listed[i] == ListedText(*firsts[i]), "listed name differs", listed[i]);
 }
 
+// Directories of the listed names. One that would end in a separator (the
+// names hold "//") is left out: given with its separator, a directory lists
+// what lies under it, so that spelling names the shorter one.
 std::vector<std::string> Directories(const std::vector<std::string>& listed) {
     std::vector<std::string> directories;
     for (const std::string& name : listed) {
         std::string folded = PlainFold(name);
         for (size_t slash = folded.find('/'); slash != std::string::npos && directories.size() < kDirectoriesListed;
              slash = folded.find('/', slash + 1))
-            if (slash > 0 && std::find(directories.begin(), directories.end(), name.substr(0, slash)) == directories.end())
+            if (slash > 0 && folded[slash - 1] != '/' && std::find(directories.begin(), directories.end(), name.substr(0, slash)) == directories.end())
                 directories.push_back(name.substr(0, slash));
     }
     return directories;
