@@ -5,14 +5,10 @@
 #include <fuzzer/FuzzedDataProvider.h>
 #include <sanitizer/common_interface_defs.h>
 
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <set>
 #include <string>
@@ -23,6 +19,7 @@
 #include "file/device.h"
 #include "support/capture_system.h"
 #include "support/plain_zip.h"
+#include "support/temp_dir.h"
 #include "zip/zipfile.h"
 #include "zip/zipwriter.h"
 
@@ -34,11 +31,13 @@ const uint32_t kPage = 2048;
 const char kSegmentChars[] = "abcxyzABCXYZ0129_-.";
 
 CaptureSystem* s_Capture;
-std::filesystem::path s_Scratch;
+// Made once for the run; removed at exit, and on a crash too, so that long
+// runs leave nothing behind.
+TempDir* s_Scratch;
 
 void RemoveScratch() {
-    std::error_code ignored;
-    std::filesystem::remove_all(s_Scratch, ignored);
+    delete s_Scratch;
+    s_Scratch = nullptr;
 }
 
 void Check(bool ok, const char* what, const std::string& name = "") {
@@ -117,18 +116,12 @@ Tree MakeTree(FuzzedDataProvider& in) {
 
 // ------------------------------------------------------------- writing
 
-std::string Scratch(const std::string& name) { return (s_Scratch / name).string(); }
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
+std::string Scratch(const std::string& name) { return s_Scratch->Path(name); }
 
 ZipWriteResult Write(const Tree& tree, std::vector<std::string>* paths) {
     std::vector<ZipSource> sources;
     for (size_t i = 0; i < tree.m_Files.size(); ++i) {
-        paths->push_back(Scratch("src" + std::to_string(i)));
-        std::ofstream(paths->back(), std::ios::binary) << tree.m_Files[i].m_Data;
+        paths->push_back(s_Scratch->Write("src" + std::to_string(i), tree.m_Files[i].m_Data));
     }
     for (size_t i = 0; i < tree.m_Files.size(); ++i)
         sources.push_back({(*paths)[i].c_str(), tree.m_Files[i].m_Name.c_str(), 1700000000, tree.m_Files[i].m_Store});
@@ -213,9 +206,7 @@ void CheckMount(const std::string& archive, const Tree& tree) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     s_Capture = new CaptureSystem;  // kept for the whole run: nothing reaches the console
-    const char* tmp = getenv("TMPDIR");
-    s_Scratch = std::filesystem::path(tmp && *tmp ? tmp : "/tmp") / ("zipwriter_fuzz-" + std::to_string(getpid()));
-    std::filesystem::create_directories(s_Scratch);
+    s_Scratch = new TempDir;
     atexit(RemoveScratch);
     __sanitizer_set_death_callback(RemoveScratch);
     return 0;
@@ -226,7 +217,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Tree tree = MakeTree(in);
     std::vector<std::string> paths;
     ZipWriteResult result = Write(tree, &paths);
-    std::string archive = ReadFile(Scratch("out.zip"));
+    std::string archive = s_Scratch->Read("out.zip");
     CheckPlain(archive, tree, result);
     CheckMount(archive, tree);
     Check(s_Capture->m_Console.empty(), "the zip layer reported something", s_Capture->m_Console);
