@@ -111,6 +111,10 @@ extern bool s_ZipAvailable;
 extern FileDevice* s_BaseDevice;
 extern bool s_ZipSelected;
 extern bool s_ZipLoadLog;
+// A member whose data will not inflate ends the process with the fatal stop,
+// after naming itself, unless this is false: then that read fails with -1, so
+// that a checker can report the member and go on to the next.
+extern bool s_ZipBadDataFatal;
 extern uint32_t s_LastOpenTime;
 extern const char zipNameChars[64];
 

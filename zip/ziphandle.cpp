@@ -73,13 +73,15 @@ static void RefillInput(zipHandle* h, uint8_t* input) {
     h->m_CompPos += k;
 }
 
-// The stop names the member and what inflate found, so that a damaged
+bool s_ZipBadDataFatal = true;
+
+// The report names the member and what inflate found, so that a damaged
 // archive can be told from a failing disc.
-static void StopOnBadData(const zipHandle* h) {
+static void ReportBadData(const zipHandle* h) {
     char name[kZipNameLength];
     const char* why = h->m_ZStream.msg ? h->m_ZStream.msg : "its stored data ends before the member does";
     Errorf("Cannot inflate '%s' in '%s': %s", UnpackZipName(name, h->m_Entry), h->m_File->m_ArchiveName, why);
-    Quitf("Fatal disc error");
+    if (s_ZipBadDataFatal) Quitf("Fatal disc error");
 }
 
 // What the stream did not consume is given back, to be read again next time:
@@ -89,13 +91,15 @@ static int32_t ReadDeflated(zipHandle* h, void* buffer, int32_t count) {
     z_stream& z = h->m_ZStream;
     z.next_out = static_cast<Bytef*>(buffer);
     z.avail_out = static_cast<uInt>(count);
+    bool bad = false;
     do {
         if (z.avail_in == 0) RefillInput(h, input);
         int r = inflate(&z, Z_SYNC_FLUSH);
         if (r == Z_STREAM_END) break;
         if (r < 0) {
-            StopOnBadData(h);
-            break;  // resumed by a debugger: deliver what there is
+            ReportBadData(h);
+            bad = !s_ZipBadDataFatal;
+            break;  // after the stop, only a debugger resumes here: deliver what there is
         }
     } while (z.avail_out > 0);
     int32_t delivered = count - static_cast<int32_t>(z.avail_out);
@@ -103,7 +107,7 @@ static int32_t ReadDeflated(zipHandle* h, void* buffer, int32_t count) {
     h->m_CompPos -= z.avail_in;
     z.next_in = nullptr;
     z.avail_in = 0;
-    return delivered;
+    return bad ? -1 : delivered;
 }
 
 static Timer StartTimer() {
