@@ -18,7 +18,6 @@ FileMapper::FileMapper()
     : m_SavedPath(), m_Entries(nullptr), m_NumEntries(0), m_Mapped(false), m_OuterDevice(0),
       m_InnerDevice(0), m_OuterZip(0), m_InnerZip(0), m_OpenCount(0), m_RefCount(0) {
     for (MappedHandle& slot : m_Handles) slot = {-1, 0, 0};
-    for (bool& archive : m_ArchiveFile) archive = false;
 }
 
 // ------------------------------------------------------------- the gate
@@ -78,8 +77,10 @@ static bool RowMatches(const char* prefix, const char* name, size_t nameLength, 
 
 // The name need not begin with the asset path: its first characters are
 // skipped regardless, as many as the asset path is long.
-const FileMapEntry* FileMapper::Match(const char* filename, size_t length) const {
-    if (m_OpenCount >= kMappedHandles) return nullptr;
+// A file a device opens for itself takes no slot, so the slots' count does
+// not keep it from its row.
+const FileMapEntry* FileMapper::Match(const char* filename, size_t length, bool inner) const {
+    if (!inner && m_OpenCount >= kMappedHandles) return nullptr;
     size_t skip = strlen(s_AssetPath);
     if (skip > length) skip = length;
     for (int32_t i = 0; i < m_NumEntries; ++i)
@@ -88,27 +89,11 @@ const FileMapEntry* FileMapper::Match(const char* filename, size_t length) const
     return nullptr;
 }
 
-// Handles are plain numbers from different devices: a zip member's handle 0
-// and the host's first file are both 0. Files the zip layer opens for itself
-// (archives, inner brackets) are kept from the first slot up, stream files
-// from the last slot down. Once a slot in the middle has been freed the two
-// kinds interleave, so a lookup tries the slots of its own kind before the
-// other's: neither kind takes or forgets the other's slot while it has one of
-// its own. Negative handles are failures, never remembered; -1 would find a
-// free slot.
-static int32_t SlotIndex(int32_t i, bool inner) {
-    return inner ? i : kMappedHandles - 1 - i;
-}
-
-MappedHandle* FileMapper::Find(int32_t handle, bool inner) {
+// Negative handles are failures, never remembered; -1 would find a free slot.
+MappedHandle* FileMapper::Find(int32_t handle) {
     if (handle < 0) return nullptr;
-    for (int32_t pass = 0; pass < 2; ++pass) {
-        bool archive = (pass == 0) == inner;  // the caller's own kind first
-        for (int32_t i = 0; i < kMappedHandles; ++i) {
-            int32_t k = SlotIndex(i, inner);
-            if (m_Handles[k].m_Handle == handle && m_ArchiveFile[k] == archive) return &m_Handles[k];
-        }
-    }
+    for (MappedHandle& slot : m_Handles)
+        if (slot.m_Handle == handle) return &slot;
     return nullptr;
 }
 
@@ -116,12 +101,11 @@ MappedHandle* FileMapper::Find(int32_t handle, bool inner) {
 // eight slots are taken matches no row: it opens on the current device like
 // any unmapped name, and its later calls run there too, instead of opening
 // on a row's device and being lost to it. A failed open takes no slot.
-void FileMapper::Remember(int32_t handle, bool inner) {
-    for (int32_t i = 0; handle >= 0 && i < kMappedHandles; ++i) {
-        int32_t k = SlotIndex(i, inner);
-        if (m_Handles[k].m_Handle != -1) continue;
-        m_Handles[k] = {handle, GetCurrentDevice(), static_cast<uint8_t>(s_ZipSelected)};
-        m_ArchiveFile[k] = inner;
+void FileMapper::Remember(int32_t handle) {
+    if (handle < 0) return;
+    for (MappedHandle& slot : m_Handles) {
+        if (slot.m_Handle != -1) continue;
+        slot = {handle, GetCurrentDevice(), static_cast<uint8_t>(s_ZipSelected)};
         ++m_OpenCount;
         return;
     }
@@ -137,7 +121,8 @@ bool FileMapper::SelectByName(const char* filename, bool inner) {
         AssertFailed("strlen(filename) < FNAME_LENGTH", SourceBaseName(__FILE__), __LINE__);
     if (!PassOpening(inner)) return false;
     m_SavedPath[0] = 0;
-    const FileMapEntry* row = length < static_cast<size_t>(FNAME_LENGTH) ? Match(filename, length) : nullptr;
+    bool fits = length < static_cast<size_t>(FNAME_LENGTH);
+    const FileMapEntry* row = fits ? Match(filename, length, inner) : nullptr;
     m_Mapped = row != nullptr;
     if (!row) return false;
     zipFile::zipSelect(!inner && row->m_UseZip != 0);
@@ -157,17 +142,18 @@ bool FileMapper::FinishOpen(int32_t handle, bool inner) {
     }
     if (!PassClosing(inner)) return false;
     bool mapped = m_Mapped;
-    if (mapped) {
-        Remember(handle, inner);
-        m_Mapped = false;
-    }
+    // What a device opens for itself (the zip layer's archive file) keeps the
+    // functions of the device it opened on, and needs no slot: archives, however
+    // many, never crowd out the streams' files.
+    if (mapped && !inner) Remember(handle);
+    m_Mapped = false;
     Restore(inner);
     return mapped;
 }
 
 bool FileMapper::EnterHandle(int32_t handle, bool inner) {
     if (!PassOpening(inner)) return false;
-    const MappedHandle* slot = Find(handle, inner);
+    const MappedHandle* slot = Find(handle);
     if (!slot) return false;
     zipFile::zipSelect(!inner && slot->m_UseZip != 0);
     SwitchDevice(slot->m_DeviceId);
@@ -180,7 +166,7 @@ void FileMapper::Leave(bool inner) {
 
 void FileMapper::LeaveAndForget(int32_t handle, bool inner) {
     if (!PassClosing(inner)) return;
-    if (MappedHandle* slot = Find(handle, inner)) {
+    if (MappedHandle* slot = Find(handle)) {
         slot->m_Handle = -1;
         --m_OpenCount;
     }

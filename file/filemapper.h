@@ -50,7 +50,10 @@ public:
     virtual bool EnterHandle(int32_t handle, bool inner);
 
     // Closing brackets. FinishOpen follows every Open or Create, failed ones
-    // included; true when a row had matched.
+    // included; true when a row had matched. Only a stream's handle (inner
+    // false) is remembered: a file a device opens for itself through inner
+    // brackets (an archive the zip layer mounts) is read through the device it
+    // was opened on, which that device keeps.
     virtual bool FinishOpen(int32_t handle, bool inner);
     virtual void Leave(bool inner);
     virtual void LeaveAndForget(int32_t handle, bool inner);
@@ -66,7 +69,8 @@ public:
     uint8_t m_OuterZip, m_InnerZip;
     MappedHandle m_Handles[kMappedHandles];
     // The remembered handles: up at each one remembered, down at its
-    // forgetting. While 8 or more (every slot taken), no row matches.
+    // forgetting. While 8 or more (every slot taken), no row matches a
+    // stream's name.
     int32_t m_OpenCount;
     // Bracket nesting depth; 0 between top-level device calls.
     int32_t m_RefCount;
@@ -75,13 +79,9 @@ private:
     bool PassOpening(bool inner);
     bool PassClosing(bool inner);
     void Restore(bool inner);
-    const FileMapEntry* Match(const char* filename, size_t length) const;
-    MappedHandle* Find(int32_t handle, bool inner);
-    void Remember(int32_t handle, bool inner);
-
-    // Which slots hold a file the zip layer opened for itself (remembered by
-    // an inner bracket), so that each kind of bracket finds its own first.
-    bool m_ArchiveFile[kMappedHandles];
+    const FileMapEntry* Match(const char* filename, size_t length, bool inner) const;
+    MappedHandle* Find(int32_t handle);
+    void Remember(int32_t handle);
 };
 
 extern FileMapper* s_FileMapper;

@@ -28,8 +28,9 @@ int32_t FileCreate(const char* name);
 int32_t FileRead(int32_t handle, void* buffer, int32_t count, int32_t* error);
 // Writes count bytes. -1 on failure.
 int32_t FileWrite(int32_t handle, const void* buffer, int32_t count);
-// origin: 0 start, 1 current, 2 end. Returns the low 32 bits of the new
-// position, so a position of 2 GiB or more reads as negative. -1 on failure.
+// origin: 0 start, 1 current, 2 end. Returns the new position. -1 on failure,
+// and for a position below 0 or past 2 GiB - 1, which leaves the position
+// where it was (so the end of a file of 2 GiB or more cannot be sought).
 int32_t FileSeek(int32_t handle, int32_t offset, int32_t origin);
 // 0, or -1 when the handle was not open.
 int32_t FileClose(int32_t handle);

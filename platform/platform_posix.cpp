@@ -65,19 +65,6 @@ int32_t ReadFailed(int code, int32_t* error) {
     return -1;
 }
 
-int SeekWhence(int32_t origin) {
-    switch (origin) {
-        case 0:
-            return SEEK_SET;
-        case 1:
-            return SEEK_CUR;
-        case 2:
-            return SEEK_END;
-        default:
-            return -1;
-    }
-}
-
 }  // namespace
 
 int32_t FileOpen(const char* name, bool readOnly) {
@@ -130,15 +117,19 @@ int32_t FileWrite(int32_t handle, const void* buffer, int32_t count) {
     return done;
 }
 
-// The position is truncated to its low 32 bits, so 2 GiB and beyond reads as
-// negative, and a position whose low bits are all ones is indistinguishable
-// from failure. Callers that need more keep their own 64-bit position.
+// Positions are signed 32-bit throughout the library, so a seek whose new
+// position would not fit is refused and moves nothing: handing back the low
+// bits would make a file of 4 GiB and 128 bytes look 128 bytes long.
 int32_t FileSeek(int32_t handle, int32_t offset, int32_t origin) {
-    int whence = SeekWhence(origin);
-    if (whence < 0) return -1;
-    off_t position = lseek(handle, offset, whence);
-    if (position < 0) return -1;
-    return static_cast<int32_t>(static_cast<uint32_t>(position));
+    struct stat st;
+    off_t base = 0;
+    if (origin == 1) base = lseek(handle, 0, SEEK_CUR);
+    else if (origin == 2) base = fstat(handle, &st) == 0 ? st.st_size : -1;
+    else if (origin != 0) return -1;
+    if (base < 0) return -1;
+    int64_t target = static_cast<int64_t>(base) + offset;
+    if (target < 0 || target > INT32_MAX) return -1;
+    return lseek(handle, static_cast<off_t>(target), SEEK_SET) < 0 ? -1 : static_cast<int32_t>(target);
 }
 
 int32_t FileClose(int32_t handle) {

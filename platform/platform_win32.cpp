@@ -70,11 +70,18 @@ int32_t FileWrite(int32_t handle, const void* buffer, int32_t count) {
     return static_cast<int32_t>(put);
 }
 
-// No high part is passed, so positions are 32-bit; 0xFFFFFFFF is failure.
+// Positions are signed 32-bit throughout the library, so a seek whose new
+// position would not fit is refused and moves nothing: handing back the low
+// bits would make a file of 4 GiB and 128 bytes look 128 bytes long.
 int32_t FileSeek(int32_t handle, int32_t offset, int32_t origin) {
+    LARGE_INTEGER base = {}, target = {};
+    if (origin == 1 && !SetFilePointerEx(ToHandle(handle), base, &base, FILE_CURRENT)) return -1;
+    if (origin == 2 && !GetFileSizeEx(ToHandle(handle), &base)) return -1;
     if (origin < 0 || origin > 2) return -1;
-    DWORD position = SetFilePointer(ToHandle(handle), offset, nullptr, origin);
-    return static_cast<int32_t>(position);
+    target.QuadPart = base.QuadPart + offset;
+    if (target.QuadPart < 0 || target.QuadPart > INT32_MAX) return -1;
+    if (!SetFilePointerEx(ToHandle(handle), target, nullptr, FILE_BEGIN)) return -1;
+    return static_cast<int32_t>(target.QuadPart);
 }
 
 int32_t FileClose(int32_t handle) {

@@ -42,7 +42,16 @@ public:
     zipEntry* m_Entries;
     int32_t m_EntryCount;
     uint32_t m_FilePos;
+    // The device the archive file is read through: &m_OwnDevice, or null for
+    // an archive held as an image in memory.
     FileDevice* m_Device;
+    // The device the archive file was opened on, as it was at that moment.
+    // LocalDevice forwards each call to whichever backend (the local disk or
+    // the file host) is installed when the call is made, and a handle means
+    // something only to the one that gave it: the archive keeps that one's
+    // functions, so its reads reach them whatever is switched later and
+    // whatever numbers other devices hand out.
+    FileDevice m_OwnDevice;
     // Kept beside the entries, in the same order, so that members can be
     // checked against the archive's own directory.
     uint32_t* m_Crcs;

@@ -4,7 +4,6 @@
 
 #include "core/output.h"
 #include "core/timer.h"
-#include "file/filemapper.h"
 #include "zip/zipfile.h"
 
 const int32_t kInputPiece = 4096;
@@ -14,24 +13,10 @@ static bool IsStored(const zipEntry* entry) { return entry->m_Size == entry->m_C
 
 // ------------------------------------------------------------- raw reads
 
-// The archive file's handle was opened under the mapper's selection of its
-// time; the inner bracket puts that back for the call and restores ours.
-static void EnterArchive(const zipFile* zip) {
-    if (s_FileMapper) s_FileMapper->EnterHandle(static_cast<int32_t>(zip->m_Handle), true);
-}
-
-static void LeaveArchive() {
-    if (s_FileMapper) s_FileMapper->Leave(true);
-}
-
 uint32_t zipFile::SeekRaw(uint32_t position) {
     if (m_FilePos == position) return position;
     m_FilePos = position;
-    if (m_Device) {
-        EnterArchive(this);
-        m_Device->Seek(static_cast<int32_t>(m_Handle), static_cast<int32_t>(position), 0);
-        LeaveArchive();
-    }
+    if (m_Device) m_Device->Seek(static_cast<int32_t>(m_Handle), static_cast<int32_t>(position), 0);
     return m_FilePos;
 }
 
@@ -40,9 +25,7 @@ int32_t zipFile::ReadRaw(void* buffer, int32_t count) {
     if (!m_Device) {
         memcpy(buffer, reinterpret_cast<const uint8_t*>(m_Handle) + m_FilePos, count);
     } else {
-        EnterArchive(this);
         int32_t n = m_Device->Read(static_cast<int32_t>(m_Handle), buffer, count);
-        LeaveArchive();
         if (n != count) {
             ZipDevice.ReadFailed();
             // Only a debugger or a test gets here: no stale bytes go on.

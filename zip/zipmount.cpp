@@ -220,40 +220,79 @@ static FileDevice* DefaultDevice() {
     return s_ReadDevice;
 }
 
+// LocalDevice's slots forward to the backend installed at each call; the
+// archive keeps the one installed now, which its handle belongs to.
+static FileDevice OwnDevice(const FileDevice* device) {
+    FileDevice own = *device;
+    if (device != &LocalDevice.m_Device) return own;
+    const LocalBackend& backend = LocalDevice.m_Backend;
+    own.Open = backend.Open;
+    own.Create = backend.Create;
+    own.Read = backend.Read;
+    own.Write = backend.Write;
+    own.Seek = backend.Seek;
+    own.Close = backend.Close;
+    return own;
+}
+
+static bool HasByteAt(FileDevice* device, int32_t handle, int32_t position) {
+    uint8_t byte = 0;
+    return device->Seek(handle, position, 0) == position && device->Read(handle, &byte, 1) == 1;
+}
+
+// The end's position is the size only when no byte lies past it: a device
+// that answers with the low 32 bits of a larger position would pass off an
+// archive of 4 GiB and more as a small one. Null, or why not.
+static const char* ReadSize(FileDevice* device, int32_t handle, uint32_t* size) {
+    int32_t end = device->Seek(handle, 0, 2);
+    if (end < 0)
+        return HasByteAt(device, handle, INT32_MAX) ? "it is 2 GiB or more (archives are served below 2 GiB)"
+                                                    : "cannot read its size";
+    if (HasByteAt(device, handle, end)) return "it is 4 GiB or more (archives are served below 2 GiB)";
+    *size = static_cast<uint32_t>(end);
+    return nullptr;
+}
+
+static zipFile* BuildFrom(const char* name, FileDevice* own, int32_t handle) {
+    uint32_t size = 0;
+    const char* refusal = ReadSize(own, handle, &size);
+    uint8_t* window = refusal ? nullptr : ZipAllocate<uint8_t>(kArchiveWindow, __LINE__);
+    if (!refusal && !window) refusal = "out of memory";
+    zipFile* zip = nullptr;
+    if (refusal) {
+        SafeStrncpy(s_MountError, refusal, sizeof s_MountError);
+    } else {
+        ArchiveSource source = {name, own, handle, nullptr, size, window, 0, 0};
+        zip = Build(&source);
+    }
+    ZipRelease(window);
+    return zip;
+}
+
 static zipFile* MountOn(const char* name, uint32_t pageHandle, FileDevice* device) {
-    int32_t handle = device->Open(name, 1);
+    FileDevice own = OwnDevice(device);
+    int32_t handle = own.Open(name, 1);
     if (handle < 0) {
         SafeStrncpy(s_MountError, "cannot open it", sizeof s_MountError);
         return Refuse(name);
     }
-    int32_t size = device->Seek(handle, 0, 2);
-    uint8_t* window = ZipAllocate<uint8_t>(kArchiveWindow, __LINE__);
-    zipFile* zip = nullptr;
-    if (size < 0)
-        SafeStrncpy(s_MountError, "cannot read its size (archives of 2 GiB or more are not served)",
-                    sizeof s_MountError);
-    else if (!window)
-        SafeStrncpy(s_MountError, "out of memory", sizeof s_MountError);
-    else {
-        ArchiveSource source = {name, device, handle, nullptr, static_cast<uint32_t>(size), window, 0, 0};
-        zip = Build(&source);
-    }
-    ZipRelease(window);
+    zipFile* zip = BuildFrom(name, &own, handle);
     // The archive's position must be what m_FilePos says when it is handed over.
-    if (!zip || device->Seek(handle, 0, 0) != 0) {
-        device->Close(handle);
+    if (!zip || own.Seek(handle, 0, 0) != 0) {
+        own.Close(handle);
         if (zip) FreeDirectory(zip);
         return Refuse(name);
     }
-    zip->m_Device = device;
+    zip->m_OwnDevice = own;
+    zip->m_Device = &zip->m_OwnDevice;
     zip->m_Handle = handle;
     zip->m_FilePos = 0;
     return Link(zip, pageHandle);
 }
 
-// The archive file is opened and read inside the mapper's inner brackets, as
-// every later read of it is: its handle is remembered with the device its
-// name maps to (never with an archive selected), where those reads find it.
+// The archive file is opened inside the mapper's inner brackets, so that it
+// opens on the device its own name maps to; from then on the archive reads
+// through that device alone, and the mapper keeps nothing of it.
 zipFile* zipFile::Mount(const char* name, uint32_t pageHandle, FileDevice* device) {
     if (!device) device = DefaultDevice();
     if (s_FileMapper) s_FileMapper->SelectByName(name, true);
@@ -276,19 +315,12 @@ zipFile* zipFile::MountImage(const char* label, const void* image, uint32_t size
     return Link(zip, pageHandle);
 }
 
-static void CloseArchive(const zipFile* zip) {
-    int32_t handle = static_cast<int32_t>(zip->m_Handle);
-    if (s_FileMapper) s_FileMapper->EnterHandle(handle, true);
-    zip->m_Device->Close(handle);
-    if (s_FileMapper) s_FileMapper->LeaveAndForget(handle, true);
-}
-
 void zipFile::UnmountAll() {
     for (int32_t i = 0; i < maxZipHandles; ++i) zipClose(i);
     if (s_ZipSelected) zipSelect(false);
     for (zipFile* zip = s_ZipFiles; zip;) {
         zipFile* next = zip->m_Next;
-        if (zip->m_Device) CloseArchive(zip);
+        if (zip->m_Device) zip->m_Device->Close(static_cast<int32_t>(zip->m_Handle));
         FreeDirectory(zip);
         zip = next;
     }

@@ -15,6 +15,30 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Past 2 GiB - 1 a position does not fit the library's 32-bit positions: the
+// seek is refused and moves nothing, never answered with the low 32 bits
+// (which made a file of 4 GiB and 128 bytes look 128 bytes long).
+TEST(PlatformFiles, SeeksPastTwoGigabytesAreRefusedWithoutMoving) {
+    TempDir temp;
+    for (uintmax_t size : {uintmax_t(1) << 31, (uintmax_t(1) << 32) + 128}) {
+        std::string name = temp.Path("sparse.bin");
+        { std::FILE* f = std::fopen(name.c_str(), "wb"); ASSERT_TRUE(f); std::fclose(f); }
+        fs::resize_file(name, size);
+        int32_t h = plat::FileOpen(name.c_str(), true);
+        ASSERT_GE(h, 0);
+        EXPECT_EQ(100, plat::FileSeek(h, 100, 0));
+        EXPECT_EQ(-1, plat::FileSeek(h, 0, 2)) << size;
+        EXPECT_EQ(-1, plat::FileSeek(h, INT32_MAX, 1)) << size;
+        EXPECT_EQ(100, plat::FileSeek(h, 0, 1)) << "a refused seek must not move the position";
+        EXPECT_EQ(INT32_MAX, plat::FileSeek(h, INT32_MAX, 0)) << "the last position that fits";
+        char byte = 1;
+        EXPECT_EQ(1, plat::FileRead(h, &byte, 1, nullptr));
+        EXPECT_EQ(0, byte);
+        EXPECT_EQ(0, plat::FileClose(h));
+        fs::remove(name);
+    }
+}
+
 TEST(PlatformFiles, SeekFromEachOriginReadPastEndAndRefuseNegativePositions) {
     TempDir temp;
     int32_t h = plat::FileCreate(temp.Path("data.bin").c_str());
