@@ -108,6 +108,29 @@ TEST_F(SegsorterTest, OnlyOpenNamesLoseALeadingDollarSeparator) {
               "::LOADSEG::(s)\r\n::OPEN::(x.dat)\r\n");
 }
 
+// A dump with no record at all still sorts, to an empty file with success,
+// but not silently: a prefix before every record looks just like that.
+TEST_F(SegsorterTest, ADumpWithoutRecordsIsWarnedAbout) {
+    const struct {
+        const char* m_Dump;
+        const char* m_Sorted;
+        bool m_Warns;
+    } kCases[] = {
+        {"", "", true},
+        {"12:00:01 ::LOADSEG::(s)\n12:00:02 ::OPEN::(a.dat)\n::OPEN::(ab)\n", "", true},
+        {"::LOADSEG::(s)\n", "::LOADSEG::(s)\r\n", false},
+        {"::OPEN::(abc)\n", "::LOADSEG::(default)\r\n::OPEN::(abc)\r\n", false},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.m_Dump);
+        m_System.m_Console.clear();
+        EXPECT_EQ(Sort(c.m_Dump), c.m_Sorted);
+        size_t at = m_System.m_Console.find("Warning: Load dump '" + m_Dir.Path("dump.txt") +
+                                            "' holds no ::LOADSEG:: or ::OPEN:: records");
+        EXPECT_EQ(at != std::string::npos, c.m_Warns) << m_System.m_Console;
+    }
+}
+
 TEST_F(SegsorterTest, GroupingIgnoresAsciiCaseAndKeepsTheFirstSpelling) {
     EXPECT_EQ(Sort("::LOADSEG::(Intro)\n::OPEN::(A.dat)\n::LOADSEG::(level)\n"
                    "::LOADSEG::(INTRO)\n::OPEN::(a.DAT)\n::OPEN::(b.dat)\n"),
