@@ -1,6 +1,7 @@
 // segzip as a user runs it, on archives written at test time by Python's
 // zipfile and Info-ZIP zip: its listings, member bytes, checks and statuses.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <cstring>
 #include <cstdlib>
@@ -277,6 +278,34 @@ TEST_F(Segzip, OutputAndStatusOfEachRequest) {
         else EXPECT_NE(run.m_Out.find(c.m_Out), std::string::npos) << run.m_Out;
         if (c.m_Err.empty()) EXPECT_EQ(run.m_Err, "");
         else EXPECT_NE(run.m_Err.find(expand(c.m_Err)), std::string::npos) << run.m_Err;
+    }
+}
+
+// Each command's output, build and layout included, sent where no byte can
+// be written: none may pass for done, and cat stops at its first lost piece
+// (the missing member after it is never looked for).
+TEST_F(Segzip, OutputThatCannotBeWrittenFailsTheRun) {
+    s_Dir->Write("sorted.txt", "::LOADSEG::(s)\r\n::OPEN::(first.bin)\r\n");
+    const std::string kLost = "segzip: standard output was not written whole";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> kRuns = {
+        {{"list", "@py.zip"}, kLost + ": No space left on device"},
+        {{"list", "-l", "@iz.zip"}, kLost},
+        {{"cat", "@py.zip", "Maps/Level1.DAT", "missing.txt"},
+         "Cannot write member 'Maps/Level1.DAT' to standard output: No space left on device"},
+        {{"cat", "@py.zip", "readme.txt"}, kLost},
+        {{"test", "@py.zip"}, kLost},
+        {{"build", "@files", "@built.zip"}, kLost},
+        {{"layout", "@py.zip", "@sorted.txt"}, kLost},
+    };
+    for (const auto& run : kRuns) {
+        std::string command = SEGZIP_BIN;
+        for (const std::string& a : run.first) command += " '" + (a[0] == '@' ? Path(a.substr(1)) : a) + "'";
+        SCOPED_TRACE(command);
+        int status = system((command + " > /dev/full 2> " + Path("err")).c_str());
+        std::string err = s_Dir->Read("err");
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+        EXPECT_NE(err.find(run.second), std::string::npos) << err;
+        EXPECT_EQ(err.find("No member"), std::string::npos) << err;
     }
 }
 
