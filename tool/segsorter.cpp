@@ -209,5 +209,12 @@ int ProcessDump(const char* dumpName, const char* sortedName, const char*) {
                list.m_OutOfMemory ? ": out of memory" : "");
         return -1;
     }
-    return WriteSorted(&list, sortedName);
+    int result = WriteSorted(&list, sortedName);
+    // Not an error (an empty dump sorts to an empty file, and callers rely on
+    // the status), but a dump whose records all carry a prefix, a logger's
+    // say, would otherwise pass for one that loaded nothing.
+    if (result == 1 && list.m_SegmentCount == 0)
+        Warningf("Load dump '%s' holds no ::LOADSEG:: or ::OPEN:: records: the sorted file is empty",
+                 dumpName);
+    return result;
 }

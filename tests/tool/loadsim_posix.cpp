@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -144,6 +145,115 @@ TEST_F(LoadPath, LoadsimsDumpSortsIntoTheLoadOrder) {
               "::OPEN::(sounds\\step.wav)\r\n",
               m_Dir.Read("level.sorted"))
         << m_Dir.Read("level.dump");
+}
+
+// loadsim on one archive of the local disk, its standard output and error
+// apart: the first must be a load dump whatever happens.
+class Loadsim : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::vector<ZipMember> members = {{"data/a.txt", "alpha\n"},
+                                          {"data/b.txt", Pattern(20000, 5), true},
+                                          {"data/bad.dat", Pattern(20000, 6), true},
+                                          {"ab", "two\n"},
+                                          {"data/x)y.txt", "paren\n"},
+                                          {"a)b.txt", "early paren\n"}};
+        ZipLayout layout;
+        std::string archive = BuildZip(members, &layout);
+        archive[layout.m_Local[2] + 30 + members[2].m_Name.size()] = 0x07;  // a block of the reserved type
+        m_Dir.Write("level.zip", archive);
+    }
+
+    // Runs the script with standard output to the file "out", or to stdoutTo.
+    int Run(const std::string& script, const char* stdoutTo = nullptr) {
+        m_Dir.Write("level.script", script);
+        std::string command = std::string(LOADSIM_BIN) + " --mount " + m_Dir.Path("level.zip") + " " +
+                              m_Dir.Path("level.script") + " > " + (stdoutTo ? stdoutTo : m_Dir.Path("out")) +
+                              " 2> " + m_Dir.Path("err");
+        int status = std::system(command.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    // Standard output with each record's timing cut off; the timings, in *ms.
+    std::string Records(int32_t* ms = nullptr) {
+        std::istringstream lines(m_Dir.Read("out"));
+        std::string records;
+        for (std::string line; std::getline(lines, line);) {
+            size_t timing = line.rfind("    // ");
+            if (line.compare(0, 9, "::OPEN::(") == 0 && timing != std::string::npos) {
+                if (ms) *ms += std::atoi(line.c_str() + timing + 7);
+                line.erase(timing);
+            }
+            records += line + "\n";
+        }
+        return records;
+    }
+
+    TempDir m_Dir;
+};
+
+size_t Count(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = 0; (at = text.find(part, at)) != std::string::npos; at += part.size()) ++count;
+    return count;
+}
+
+TEST_F(Loadsim, StandardOutputIsALoadDumpAndNothingElse) {
+    const std::string kLongSegment(600, 'x'), kLongFile(400, 'f'), kTooLongSegment(5000, 'y');
+    const struct {
+        const char* m_Label;
+        std::string m_Script;
+        int m_Status;
+        std::string m_Dump;
+        std::vector<std::string> m_Err;  // parts of standard error
+        size_t m_Warnings;
+    } kCases[] = {
+        {"a segment name longer than a message holds",
+         "segment " + kLongSegment + "\ndata/a.txt\n", 0,
+         "::LOADSEG::(" + kLongSegment + ")\n::OPEN::(data\\a.txt)\n", {"loadsim: 1 files, 6 bytes"}, 0},
+        {"a file name longer than the mapper takes", "segment s\n" + kLongFile + "\ndata/a.txt\n", 1,
+         "::LOADSEG::(s)\n::OPEN::(data\\a.txt)\n",
+         {"Error: Cannot load '" + kLongFile + "': its name has 400 characters", " ms, 1 not found"}, 0},
+        {"a segment name longer than a dump line", "segment " + kTooLongSegment + "\ndata/a.txt\n", 2, "",
+         {"loadsim: segment 'yyyy", "has a name of 5000 characters; a load dump carries 4082"}, 0},
+        {"names a dump reader loses, warned about once each",
+         "segment s)x\nab\nab\ndata/x)y.txt\na)b.txt\n", 0,
+         "::LOADSEG::(s)x)\n::OPEN::(ab)\n::OPEN::(ab)\n::OPEN::(data\\x)y.txt)\n::OPEN::(a)b.txt)\n",
+         {"Warning: Segment 's)x' cannot cross a load dump", "Warning: File 'ab' cannot cross",
+          "Warning: File 'data/x)y.txt' cannot cross"},
+         3},
+        {"a fatal stop's text and the streams it closes", "segment s\ndata/a.txt\ndata/bad.dat\ndata/b.txt\n",
+         3, "::LOADSEG::(s)\n::OPEN::(data\\a.txt)\n::OPEN::(data\\bad.dat)\n",
+         {"Cannot inflate 'data/bad.dat'", "Fatal Error: Fatal disc error", "closing 'data/bad.dat'"}, 0},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.m_Label);
+        EXPECT_EQ(c.m_Status, Run(c.m_Script));
+        EXPECT_EQ(c.m_Dump, Records());
+        const std::string err = m_Dir.Read("err");
+        for (const std::string& part : c.m_Err) EXPECT_NE(std::string::npos, err.find(part)) << err;
+        EXPECT_EQ(c.m_Warnings, Count(err, "Warning:")) << err;
+    }
+}
+
+TEST_F(Loadsim, ADumpThatCannotBeWrittenFailsTheRun) {
+    EXPECT_EQ(1, Run("segment s\ndata/a.txt\ndata/b.txt\n", "/dev/full"));
+    EXPECT_NE(std::string::npos, m_Dir.Read("err").find("loadsim: the load dump was not written whole to "
+                                                        "standard output: No space left on device"))
+        << m_Dir.Read("err");
+}
+
+// The tick counter's calibration (a 100 ms sleep) must not be charged to the
+// first record, nor to the total: loading three small files takes far less.
+TEST_F(Loadsim, TimingsAreTheLoadsAlone) {
+    ASSERT_EQ(0, Run("segment s\ndata/a.txt\ndata/b.txt\nab\n"));
+    int32_t recorded = 0;
+    EXPECT_EQ("::LOADSEG::(s)\n::OPEN::(data\\a.txt)\n::OPEN::(data\\b.txt)\n::OPEN::(ab)\n", Records(&recorded));
+    const std::string err = m_Dir.Read("err");
+    size_t total = err.find("loadsim: 3 files, 20010 bytes, ");
+    ASSERT_NE(std::string::npos, total) << err;
+    EXPECT_LT(recorded, 80) << m_Dir.Read("out");
+    EXPECT_LT(std::atoi(err.c_str() + total + 31), 80) << err;
 }
 
 }  // namespace

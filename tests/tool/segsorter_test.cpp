@@ -108,6 +108,19 @@ TEST_F(SegsorterTest, OnlyOpenNamesLoseALeadingDollarSeparator) {
               "::LOADSEG::(s)\r\n::OPEN::(x.dat)\r\n");
 }
 
+// A dump with no record at all still sorts, to an empty file with success,
+// but not silently: a prefix before every record looks just like that.
+TEST_F(SegsorterTest, ADumpWithoutRecordsIsWarnedAbout) {
+    const std::string kWarning = "Warning: Load dump '" + m_Dir.Path("dump.txt") +
+                                 "' holds no ::LOADSEG:: or ::OPEN:: records";
+    EXPECT_EQ(Sort("12:00:01 ::LOADSEG::(s)\n12:00:02 ::OPEN::(a.dat)\n::OPEN::(ab)\n"), "");
+    EXPECT_NE(m_System.m_Console.find(kWarning), std::string::npos) << m_System.m_Console;
+    m_System.m_Console.clear();
+    EXPECT_EQ(Sort("::LOADSEG::(s)\n"), "::LOADSEG::(s)\r\n");
+    EXPECT_EQ(Sort("::OPEN::(abc)\n"), "::LOADSEG::(default)\r\n::OPEN::(abc)\r\n");
+    EXPECT_EQ(m_System.m_Console, "");
+}
+
 TEST_F(SegsorterTest, GroupingIgnoresAsciiCaseAndKeepsTheFirstSpelling) {
     EXPECT_EQ(Sort("::LOADSEG::(Intro)\n::OPEN::(A.dat)\n::LOADSEG::(level)\n"
                    "::LOADSEG::(INTRO)\n::OPEN::(a.DAT)\n::OPEN::(b.dat)\n"),

@@ -1,6 +1,7 @@
 // segzip as a user runs it, on archives written at test time by Python's
 // zipfile and Info-ZIP zip: its listings, member bytes, checks and statuses.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <cstring>
 #include <cstdlib>
@@ -18,8 +19,8 @@ namespace {
 // Writes into argv[1]: files/ (the members' bytes), iz.zip (Info-ZIP, with
 // directory entries and local extra fields unlike the central ones), py.zip
 // (Python, one stored member padded to start at byte 4096), bad.zip (py.zip
-// with a data byte and a directory CRC altered), odd.zip (a name that does
-// not pack) and, per archive, NAME.long: the `list -l` lines the archive's
+// with a data byte and a directory CRC altered), inflate.zip (py.zip with two
+// deflated members that will not inflate), odd.zip (a name that does not pack) and, per archive, NAME.long: the `list -l` lines the archive's
 // own records give.
 const char kMakeArchives[] = R"PY(
 import os, random, struct, subprocess, sys, zipfile
@@ -89,6 +90,13 @@ for i in z.infolist():
         bad[central + 16] ^= 0xFF
     central += 46 + len(i.filename) + len(i.extra) + len(i.comment)
 open(os.path.join(out, "bad.zip"), "wb").write(bad)
+
+broken = bytearray(open(os.path.join(out, "py.zip"), "rb").read())
+for name in ("Maps/Level1.DAT", "readme.txt"):
+    at = z.getinfo(name).header_offset
+    n, m = struct.unpack_from("<HH", broken, at + 26)
+    broken[at + 30 + n + m] = 0x07  # a final block of the reserved type
+open(os.path.join(out, "inflate.zip"), "wb").write(broken)
 
 with zipfile.ZipFile(os.path.join(out, "odd.zip"), "w") as z:
     z.writestr("one+two.txt", b"plus\n")
@@ -242,6 +250,10 @@ TEST_F(Segzip, OutputAndStatusOfEachRequest) {
              "Maps/Level1.DAT: CRC-32 " + Hex(Crc(level1)) + ", the directory says " +
              Hex(Crc(level1) ^ 0xFF) + "\n" + "8 members, 2 bad\n",
          true, ""},
+        {"members that will not inflate, and the rest", {"test", "@inflate.zip"}, 1,
+         "Maps/Level1.DAT: read failed after 0 bytes\nreadme.txt: read failed after 0 bytes\n"
+         "8 members, 2 bad\n",
+         true, "Cannot inflate 'readme.txt' in '@inflate.zip': invalid block type"},
         {"a name that does not pack", {"list", "--names", "packed", "@odd.zip"}, 1, "", true,
          "Cannot mount '@odd.zip': member name 'one+two.txt' cannot be packed"},
         {"the same, plain", {"list", "@odd.zip"}, 0, "one+two.txt\n", true, ""},
@@ -277,6 +289,34 @@ TEST_F(Segzip, OutputAndStatusOfEachRequest) {
         else EXPECT_NE(run.m_Out.find(c.m_Out), std::string::npos) << run.m_Out;
         if (c.m_Err.empty()) EXPECT_EQ(run.m_Err, "");
         else EXPECT_NE(run.m_Err.find(expand(c.m_Err)), std::string::npos) << run.m_Err;
+    }
+}
+
+// Each command's output, build and layout included, sent where no byte can
+// be written: none may pass for done, and cat stops at its first lost piece
+// (the missing member after it is never looked for).
+TEST_F(Segzip, OutputThatCannotBeWrittenFailsTheRun) {
+    s_Dir->Write("sorted.txt", "::LOADSEG::(s)\r\n::OPEN::(first.bin)\r\n");
+    const std::string kLost = "segzip: standard output was not written whole";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> kRuns = {
+        {{"list", "@py.zip"}, kLost + ": No space left on device"},
+        {{"list", "-l", "@iz.zip"}, kLost},
+        {{"cat", "@py.zip", "Maps/Level1.DAT", "missing.txt"},
+         "Cannot write member 'Maps/Level1.DAT' to standard output: No space left on device"},
+        {{"cat", "@py.zip", "readme.txt"}, kLost},
+        {{"test", "@py.zip"}, kLost},
+        {{"build", "@files", "@built.zip"}, kLost},
+        {{"layout", "@py.zip", "@sorted.txt"}, kLost},
+    };
+    for (const auto& run : kRuns) {
+        std::string command = SEGZIP_BIN;
+        for (const std::string& a : run.first) command += " '" + (a[0] == '@' ? Path(a.substr(1)) : a) + "'";
+        SCOPED_TRACE(command);
+        int status = system((command + " > /dev/full 2> " + Path("err")).c_str());
+        std::string err = s_Dir->Read("err");
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+        EXPECT_NE(err.find(run.second), std::string::npos) << err;
+        EXPECT_EQ(err.find("No member"), std::string::npos) << err;
     }
 }
 

@@ -1,0 +1,91 @@
+#include "examples/loadsim/dump_output.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "core/output.h"
+
+namespace {
+
+bool IsRecord(const char* text) {
+    return strncmp(text, "::OPEN::(", 9) == 0 || strncmp(text, "::LOADSEG::(", 12) == 0;
+}
+
+// Colour escapes ("ESC [ digits m") are for a console; standard error gets
+// the text without them.
+void WritePlain(const char* text) {
+    const char* run = text;
+    for (const char* p = text; *p; ++p) {
+        if (*p != '\x1b') continue;
+        fwrite(run, 1, static_cast<size_t>(p - run), stderr);
+        if (p[1] == '[') ++p;
+        while (p[1] >= '0' && p[1] <= '9') ++p;
+        if (p[1] == 'm') ++p;
+        run = p + 1;
+    }
+    fputs(run, stderr);
+    fflush(stderr);
+}
+
+// Why the dump was first cut short, kept for the report at the end: every
+// record is flushed as it is written, so the end's own flush succeeds.
+int s_DumpError = 0;
+
+// Records keep the console's own handling (colour only on a terminal).
+void RouteConsole(const char* text) {
+    if (!IsRecord(text)) {
+        WritePlain(text);
+        return;
+    }
+    ConsolePrint(text);
+    if (ferror(stdout) && s_DumpError == 0) s_DumpError = errno;
+}
+
+// The display channel cuts a message at a few hundred characters; a warning
+// or error naming a long file is written whole here instead.
+void PrintWhole(int level, const char* format, va_list args) {
+    va_list measure;
+    va_copy(measure, args);
+    int length = vsnprintf(nullptr, 0, format, measure);
+    va_end(measure);
+    std::vector<char> message(length > 0 ? static_cast<size_t>(length) + 1 : 1, '\0');
+    vsnprintf(message.data(), message.size(), format, args);
+    fprintf(stderr, "%s%s\n", level == 3 ? "Warning: " : "Error: ", message.data());
+}
+
+void SplitPrint(int level, const char* format, va_list args) {
+    if (level == 3 || level == 4) PrintWhole(level, format, args);
+    else DefaultPrint(level, format, args);
+}
+
+}  // namespace
+
+void RouteOutput() {
+    PrintHook = SplitPrint;
+    ConsoleHook = RouteConsole;
+}
+
+// Not through the display channel, whose cut would take the closing ')' of a
+// long name and leave the segment's files under the one before it.
+void WriteSegmentRecord(const std::string& name) {
+    fputs("::LOADSEG::(", stdout);
+    fwrite(name.data(), 1, name.size(), stdout);
+    fputs(")\n", stdout);
+    fflush(stdout);
+    if (ferror(stdout) && s_DumpError == 0) s_DumpError = errno;
+}
+
+bool FinishDump() {
+    bool lost = ferror(stdout) != 0;
+    errno = 0;
+    lost |= fflush(stdout) != 0;
+    lost |= fclose(stdout) != 0;
+    if (!lost) return true;
+    if (s_DumpError == 0) s_DumpError = errno;
+    fprintf(stderr, "loadsim: the load dump was not written whole to standard output%s%s\n",
+            s_DumpError ? ": " : "", s_DumpError ? strerror(s_DumpError) : "");
+    return false;
+}
