@@ -183,11 +183,11 @@ static bool CheckMember(const uint8_t* r, const char* name, bool packed, char* r
     if (method != kMethodStored && method != kMethodDeflate)
         return Fail(reason, "member '%s' uses compression method %u; only stored and deflate are served",
                     name, method);
-    if (size > INT32_MAX || comp > INT32_MAX) return Fail(reason, "member '%s' is 2 GiB or larger", name);
+    // A deflated member as long packed as unpacked is held one byte longer
+    // (see BuildDirectory), which must still fit.
+    if (size >= INT32_MAX || comp > INT32_MAX) return Fail(reason, "member '%s' is 2 GiB or larger", name);
     if (method == kMethodStored && comp != size)
         return Fail(reason, "stored member '%s' has a stored size unlike its size", name);
-    if (method == kMethodDeflate && comp == size)
-        return Fail(reason, "deflated member '%s' is as long packed as unpacked", name);
     if (packed && !ZipNamePackable(name))
         return Fail(reason, "member name '%s' cannot be packed", name);
     return true;
@@ -227,7 +227,8 @@ bool ReadMembers(const CentralDirectory* cd, bool packed, MountMember* members, 
         if (!CheckMember(r, names, packed, reason)) return false;
         Fold(folded, names, nameLength);
         members[*count] = {names, folded, Get32(r + 42), 0, static_cast<int32_t>(Get32(r + 24)),
-                           static_cast<int32_t>(Get32(r + 20)), Get32(r + 16), i};
+                           static_cast<int32_t>(Get32(r + 20)), Get32(r + 16), i,
+                           Get16(r + 10) == kMethodDeflate};
         ++*count;
         names += nameLength + 1;
         folded += nameLength + 1;

@@ -4,10 +4,19 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 
 #include "core/memory.h"
 #include "file/device.h"
 #include "platform/platform.h"
+
+// The open members, each archive's file position and the load-dump clock are
+// shared by every thread: each call into the zip layer (a device slot, a
+// mount, an unmount) holds this lock for its whole length, so calls from two
+// threads run one after the other. Recursive: a fatal stop inside a call
+// closes the streams, members among them, on the same thread.
+extern std::recursive_mutex s_ZipLock;
+typedef std::lock_guard<std::recursive_mutex> ZipLockGuard;
 
 // Raw blocks from the positioned allocator (null when the heap is exhausted),
 // and their release through the matching delete, which is free() beneath.
@@ -60,6 +69,7 @@ struct MountMember {
     int32_t m_CompSize;
     uint32_t m_Crc;
     int32_t m_Order;  // place in the central directory
+    bool m_Deflated;
 };
 
 // The central directory, read into memory and checked record by record.

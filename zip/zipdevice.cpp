@@ -12,6 +12,7 @@
 #include "zip/zipfile.h"
 
 zipHandle s_ZipHandles[maxZipHandles];
+std::recursive_mutex s_ZipLock;
 bool s_ZipLoadLog = false;
 uint32_t s_LastOpenTime = 0;
 
@@ -85,6 +86,7 @@ int32_t zipFile::Open(const char* name) {
 }
 
 int32_t zipFile::zipOpen(const char* name, uint8_t readOnly) {
+    ZipLockGuard lock(s_ZipLock);
     StartLoadClock();
     if (!readOnly) {
         Errorf("zipFile::zipOpen: This shouldn't happen.");
@@ -107,6 +109,7 @@ static zipHandle* OpenHandle(int32_t handle) {
 }
 
 int32_t zipFile::zipClose(int32_t handle) {
+    ZipLockGuard lock(s_ZipLock);
     zipHandle* h = OpenHandle(handle);
     if (!h) return -1;
     if (IsDeflated(h->m_Entry)) inflateEnd(&h->m_ZStream);
@@ -117,17 +120,20 @@ int32_t zipFile::zipClose(int32_t handle) {
 // -------------------------------------------------------- other slots
 
 int32_t zipFile::zipRead(int32_t handle, void* buffer, int32_t count) {
+    ZipLockGuard lock(s_ZipLock);
     Assert(handle>=0 && handle<maxZipHandles);
     zipHandle* h = OpenHandle(handle);
     return h ? h->Read(buffer, count) : -1;
 }
 
 int32_t zipFile::zipSeek(int32_t handle, int32_t offset, int32_t origin) {
+    ZipLockGuard lock(s_ZipLock);
     zipHandle* h = OpenHandle(handle);
     return h ? h->Seek(offset, origin) : -1;
 }
 
 int32_t zipFile::zipSize(int32_t handle) {
+    ZipLockGuard lock(s_ZipLock);
     zipHandle* h = OpenHandle(handle);
     return h ? h->m_Entry->m_Size : -1;
 }
@@ -150,6 +156,7 @@ void zipFile::zipReadFailed() {
 }
 
 bool zipFile::zipPaging(const char* name, zipEntry* location, uint32_t* pageHandle) {
+    ZipLockGuard lock(s_ZipLock);
     StartLoadClock();
     for (zipFile* zip = s_ZipFiles; zip; zip = zip->m_Next) {
         const zipEntry* fe = zip->Find(name);

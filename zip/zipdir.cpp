@@ -4,6 +4,7 @@
 
 #include "core/strings.h"
 #include "file/stream.h"
+#include "zip/ziparchive.h"
 #include "zip/zipfile.h"
 
 zipFile* s_ZipFiles = nullptr;
@@ -81,6 +82,7 @@ int32_t zipFile::EnumFiles(const char* directory, EnumCallback callback, void* c
 }
 
 int32_t zipFile::zipEnumFiles(const char* directory, EnumCallback callback, void* context) {
+    ZipLockGuard lock(s_ZipLock);
     int32_t count = 0;
     for (zipFile* zip = s_ZipFiles; zip; zip = zip->m_Next)
         count += zip->EnumFiles(directory, callback, context);

@@ -1,5 +1,12 @@
 // Zip archives mounted into the process: their directories, the member-name
 // code, and the device that serves members to streams.
+//
+// Threads: any thread may call the zip layer (ZipDevice's slots, Mount,
+// MountImage, UnmountAll); each call holds one lock for its whole length, so
+// calls from two threads run one after the other and each gets its own
+// member's bytes. Streams opened through a file mapper are another matter:
+// the mapper switches process-wide devices around each call, so they are
+// used from one thread at a time.
 #pragma once
 
 #include <cstddef>
@@ -15,7 +22,10 @@ struct zipEntry {
     const char* m_Name;
     uint32_t m_Offset;   // the member's first data byte in the archive
     int32_t m_Size;      // unpacked length
-    int32_t m_CompSize;  // stored length; equal to m_Size exactly when stored
+    // Stored length; equal to m_Size exactly when stored. A deflated member
+    // as long packed as unpacked is held one byte longer: its reads take the
+    // byte after its data, which inflate never consumes.
+    int32_t m_CompSize;
 };
 
 const int maxZipHandles = 16;

@@ -122,6 +122,15 @@ static int32_t DropRepeats(const char* archive, MountMember* members, int32_t co
     return kept;
 }
 
+// Equal sizes mean stored to the rest of the zip layer, yet a writer may
+// deflate a member to exactly its own length. Such a member is held one byte
+// longer packed: its reads then take the byte after its data (inside the
+// archive: at least the central directory follows), which inflate never
+// consumes, since the deflate stream ends before it.
+static int32_t HeldCompSize(const MountMember& m) {
+    return m.m_Deflated && m.m_CompSize == m.m_Size ? m.m_CompSize + 1 : m.m_CompSize;
+}
+
 // The entries, their CRCs and their names in one block; the archive record
 // on its own on the heap, where a leak checker finds what it points to (an
 // image's address among it).
@@ -146,7 +155,7 @@ static zipFile* BuildDirectory(const char* archive, const MountMember* members, 
     uint8_t* names = reinterpret_cast<uint8_t*>(zip->m_Crcs + count);
     for (int32_t i = 0; i < count; ++i) {
         const MountMember& m = members[i];
-        zip->m_Entries[i] = {reinterpret_cast<const char*>(names), m.m_Offset, m.m_Size, m.m_CompSize};
+        zip->m_Entries[i] = {reinterpret_cast<const char*>(names), m.m_Offset, m.m_Size, HeldCompSize(m)};
         zip->m_Crcs[i] = m.m_Crc;
         names += StoreName(names, members, i, mode);
     }
@@ -294,6 +303,7 @@ static zipFile* MountOn(const char* name, uint32_t pageHandle, FileDevice* devic
 // opens on the device its own name maps to; from then on the archive reads
 // through that device alone, and the mapper keeps nothing of it.
 zipFile* zipFile::Mount(const char* name, uint32_t pageHandle, FileDevice* device) {
+    ZipLockGuard lock(s_ZipLock);
     if (!device) device = DefaultDevice();
     if (s_FileMapper) s_FileMapper->SelectByName(name, true);
     zipFile* zip = MountOn(name, pageHandle, device);
@@ -302,6 +312,7 @@ zipFile* zipFile::Mount(const char* name, uint32_t pageHandle, FileDevice* devic
 }
 
 zipFile* zipFile::MountImage(const char* label, const void* image, uint32_t size, uint32_t pageHandle) {
+    ZipLockGuard lock(s_ZipLock);
     if (size > INT32_MAX) {
         SafeStrncpy(s_MountError, "archives of 2 GiB or more are not served", sizeof s_MountError);
         return Refuse(label);
@@ -316,6 +327,7 @@ zipFile* zipFile::MountImage(const char* label, const void* image, uint32_t size
 }
 
 void zipFile::UnmountAll() {
+    ZipLockGuard lock(s_ZipLock);
     for (int32_t i = 0; i < maxZipHandles; ++i) zipClose(i);
     if (s_ZipSelected) zipSelect(false);
     for (zipFile* zip = s_ZipFiles; zip;) {

@@ -162,12 +162,18 @@ const std::vector<const PlainMember*>* Named(const std::string& name, const Inpu
     return it == in.m_Named.end() ? nullptr : &it->second;
 }
 
+// A deflated member as long packed as unpacked is held one byte longer, so
+// that equal sizes keep meaning stored.
+uint32_t HeldCompSize(const PlainMember* m) {
+    return m->m_CompSize + (m->m_Method == 8 && m->m_CompSize == m->m_Size ? 1 : 0);
+}
+
 const PlainMember* StrongMatch(const zipEntry& e, const std::string& name, const Input& in) {
     const std::vector<const PlainMember*>* named = Named(name, in);
     Check(named != nullptr, "served member not in the directory", name);
     const PlainMember* m = named->front();
     Check(m->m_Located && e.m_Offset == m->m_DataOffset, "data offset differs", name);
-    Check(uint32_t(e.m_Size) == m->m_Size && uint32_t(e.m_CompSize) == m->m_CompSize, "sizes differ", name);
+    Check(uint32_t(e.m_Size) == m->m_Size && uint32_t(e.m_CompSize) == HeldCompSize(m), "sizes differ", name);
     Check(!(m->m_Flags & 1), "an encrypted member is served", name);
     Check(m->m_Method == 0 || m->m_Method == 8, "a member of another method is served", name);
     Check((m->m_Method == 0) == (e.m_Size == e.m_CompSize), "stored and deflated told apart wrongly", name);
@@ -180,7 +186,7 @@ const PlainMember* WeakMatch(const zipEntry& e, const std::string& name, const I
     if (!named || named->size() != 1) return nullptr;
     const PlainMember* p = named->front();
     bool alike = p->m_Located && p->m_DataOffset == e.m_Offset && p->m_Size == uint32_t(e.m_Size) &&
-                 p->m_CompSize == uint32_t(e.m_CompSize);
+                 HeldCompSize(p) == uint32_t(e.m_CompSize);
     return alike ? p : nullptr;
 }
 
