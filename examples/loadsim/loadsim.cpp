@@ -46,6 +46,7 @@ struct Totals {
     int32_t m_Files = 0;
     int64_t m_Bytes = 0;
     int32_t m_Missing = 0;
+    int32_t m_Failed = 0;  // opened, but a read failed
     std::set<std::string> m_Warned;  // names said to be lost to the dump, by kind
 };
 
@@ -211,8 +212,14 @@ void LoadFile(const std::string& name, Totals* totals) {
         return;
     }
     static char buffer[65536];
-    for (int32_t n; (n = file->Read(buffer, sizeof buffer)) > 0;) totals->m_Bytes += n;
+    int32_t n = 0;
+    while ((n = file->Read(buffer, sizeof buffer)) > 0) totals->m_Bytes += n;
     file->Close();
+    if (n < 0) {
+        Errorf("Cannot load '%s': a read failed", name.c_str());
+        ++totals->m_Failed;
+        return;
+    }
     ++totals->m_Files;
 }
 
@@ -260,9 +267,11 @@ int Run(const Options& options, const std::vector<std::string>& lines) {
     DeleteFileMapper(mapper);
     RemoteDisconnect();
     if (!mounted) return kSetupFailed;
-    fprintf(stderr, "loadsim: %d files, %lld bytes, %u ms, %d not found\n", totals.m_Files,
+    fprintf(stderr, "loadsim: %d files, %lld bytes, %u ms, %d not found", totals.m_Files,
             static_cast<long long>(totals.m_Bytes), GetTimeMs() - start, totals.m_Missing);
-    return totals.m_Missing ? 1 : 0;
+    if (totals.m_Failed) fprintf(stderr, ", %d failed to read", totals.m_Failed);
+    fputc('\n', stderr);
+    return totals.m_Missing || totals.m_Failed ? 1 : 0;
 }
 
 }  // namespace

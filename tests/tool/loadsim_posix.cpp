@@ -164,10 +164,11 @@ protected:
         m_Dir.Write("level.zip", archive);
     }
 
-    // Runs the script with standard output to the file "out", or to stdoutTo.
-    int Run(const std::string& script, const char* stdoutTo = nullptr) {
+    // Runs the script with standard output to the file "out", or to stdoutTo,
+    // and options before it.
+    int Run(const std::string& script, const char* stdoutTo = nullptr, const std::string& options = "") {
         m_Dir.Write("level.script", script);
-        std::string command = std::string(LOADSIM_BIN) + " --mount " + m_Dir.Path("level.zip") + " " +
+        std::string command = std::string(LOADSIM_BIN) + " --mount " + m_Dir.Path("level.zip") + " " + options +
                               m_Dir.Path("level.script") + " > " + (stdoutTo ? stdoutTo : m_Dir.Path("out")) +
                               " 2> " + m_Dir.Path("err");
         int status = std::system(command.c_str());
@@ -241,6 +242,16 @@ TEST_F(Loadsim, ADumpThatCannotBeWrittenFailsTheRun) {
     EXPECT_NE(std::string::npos, m_Dir.Read("err").find("loadsim: the load dump was not written whole to "
                                                         "standard output: No space left on device"))
         << m_Dir.Read("err");
+}
+
+// A file that opens but cannot be read (on Linux, reading a process's memory
+// at address 0 fails) is not loaded: it fails the run, named.
+TEST_F(Loadsim, AFileWhoseReadFailsIsNotCountedAsLoaded) {
+    EXPECT_EQ(1, Run("segment s\n/proc/self/mem\ndata/a.txt\n", nullptr, "--map /proc/=local --map '*=local,zip' "));
+    const std::string err = m_Dir.Read("err");
+    EXPECT_NE(std::string::npos, err.find("Error: Cannot load '/proc/self/mem': a read failed")) << err;
+    EXPECT_NE(std::string::npos, err.find("loadsim: 1 files, 6 bytes, ")) << err;
+    EXPECT_NE(std::string::npos, err.find(" ms, 0 not found, 1 failed to read\n")) << err;
 }
 
 // The tick counter's calibration (a 100 ms sleep) must not be charged to the
