@@ -1,7 +1,7 @@
 // segzip build and layout as a user runs them: archives in load order that
-// unzip and Python's zipfile accept and every name mode serves, refusals and
-// interruptions that leave nothing, and layout's figures on a case worked
-// out by hand.
+// unzip and Python's zipfile accept and every name mode serves, sorted files
+// read as the tool wrote them, refusals and interruptions that leave nothing,
+// and layout's figures on a case worked out by hand.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -346,6 +346,45 @@ TEST_F(SegzipBuild, NoMemoryLimitMakesABuildAbort) {
     }
     EXPECT_EQ(run.m_Status, 0) << run.m_Err;
     EXPECT_GT(outOfMemory, 0);
+}
+
+// A dump through segsorter into build --names-from: names of one or two
+// characters and a name that still begins with "$/" come through; a name
+// cut at its ')' is told as such, the missing ones in one line, and a sorted
+// file that names nothing is warned about by build and layout.
+TEST_F(SegzipBuild, SortedFilesAreReadAsTheToolWroteThem) {
+    for (const char* name : {"ab", "x", "$/x", "zz.dat", "maps/a(1).tex", "maps/b.tex", "other.txt"})
+        Put(std::string("tree/") + name, name);
+    m_Dir.Write("game.dump",
+                "::LOADSEG::(boot)\r\n::OPEN::($/ab)    // 0ms\r\n::OPEN::(maps\\b.tex)\r\n"
+                "::OPEN::(maps\\a(1).tex)    // 1ms\r\n::OPEN::(gone1)\r\n::OPEN::(gone2)\r\n::OPEN::(gone3)\r\n"
+                "::OPEN::(gone4)\r\n::LOADSEG::(level)\r\n::OPEN::($/ab)\r\n::OPEN::($/$/x)\r\n::OPEN::(zz.dat)\r\n");
+    ASSERT_EQ(system((std::string(SEGSORTER_BIN) + " " + m_Dir.Path("game.dump") + " " + m_Dir.Path("game.sorted") +
+                      " >/dev/null")
+                         .c_str()),
+              256) << "segsorter ends with status 1 when done";
+    std::string archive = m_Dir.Path("game.zip");
+    RunResult build = Run({"build", "--names-from", m_Dir.Path("game.sorted"), m_Dir.Path("tree"), archive});
+    ASSERT_EQ(build.m_Status, 0) << build.m_Err;
+    bool aligned = false;
+    EXPECT_EQ(ArchiveOrder(archive, &aligned), (std::vector<std::string>{"ab", "maps/b.tex", "$/x", "zz.dat",
+                                                                         "maps/a(1).tex", "other.txt", "x"}));
+    EXPECT_NE(build.m_Err.find("4 names in '" + m_Dir.Path("game.sorted") + "' are not under '" + m_Dir.Path("tree") +
+                               "' and left out: 'gone1', 'gone2', 'gone3' and 1 more"),
+              std::string::npos)
+        << build.m_Err;
+    EXPECT_EQ(build.m_Err.find("gone4"), std::string::npos) << "one line, not one per name";
+    EXPECT_NE(build.m_Err.find("'maps\\a(1' for 'maps/a(1).tex'): names holding ')' cannot cross a load dump"),
+              std::string::npos)
+        << build.m_Err;
+    std::string empty = m_Dir.Write("empty.sorted", "::LOADSEG::(boot)\r\n");
+    using Args = std::vector<std::string>;
+    for (const Args& args : {Args{"build", "--names-from", empty, m_Dir.Path("tree"), archive},
+                             Args{"layout", archive, empty}}) {
+        RunResult run = Run(args);
+        EXPECT_EQ(run.m_Status, 0) << run.m_Err;
+        EXPECT_NE(run.m_Err.find("Sorted file '" + empty + "' names no files"), std::string::npos) << args[0];
+    }
 }
 
 }  // namespace
