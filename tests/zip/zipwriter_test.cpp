@@ -162,7 +162,7 @@ TEST_F(ZipWriter, AFailedWriteLeavesNothingAndKeepsTheOldArchive) {
         {"a source gone before it is read", {a, {"b.txt", "b", false, true}}, "old.zip", "cannot read", true, {}},
         {"a name too long", {{std::string(256, 'x'), "x", false, true}}, "old.zip", "longer than 255", false, {}},
         {"an empty name", {{"", "x", false, true}}, "old.zip", "is empty", false, {}},
-        {"a folder that does not exist", {a}, "none/new.zip", "cannot create 'PART': No such file", false, {}},
+        {"a folder that does not exist", {a}, "none/new.zip", "cannot create 'PART'", false, {}},
         {"members past the limit", {keptText}, "old.zip", "the archive would pass 3000 bytes", false, Limited(3000)},
         {"a directory past the limit", {kept}, "old.zip", "the central directory would pass 2100 bytes", false,
          Limited(2100)},
