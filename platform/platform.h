@@ -156,8 +156,9 @@ int32_t MessageBox(const char* text, const char* caption, uint32_t style);
 // Ends the process at once with status, after flushing standard output.
 [[noreturn]] void EndProcess(int status);
 
-// Ctrl-C (and on POSIX SIGTERM) stops ending the process and instead raises
-// a flag that Interrupted() reads. false when the handler cannot be set.
+// Ctrl-C (and on POSIX SIGTERM and SIGHUP) stops ending the process and
+// instead raises a flag that Interrupted() reads. false when the handler
+// cannot be set.
 bool CatchInterrupt();
 bool Interrupted();
 

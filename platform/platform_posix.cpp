@@ -523,7 +523,9 @@ bool CatchInterrupt() {
     memset(&action, 0, sizeof action);
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
-    return sigaction(SIGINT, &action, nullptr) == 0 && sigaction(SIGTERM, &action, nullptr) == 0;
+    // A closed terminal (SIGHUP) stops a run as Ctrl-C does.
+    return sigaction(SIGINT, &action, nullptr) == 0 && sigaction(SIGTERM, &action, nullptr) == 0 &&
+           sigaction(SIGHUP, &action, nullptr) == 0;
 }
 
 bool Interrupted() {

@@ -1,245 +1,246 @@
 #include "zip/zipwriter.h"
 
+#include <algorithm>
 #include <cerrno>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
-#include <mutex>
+#include <fstream>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <zlib.h>
 
+#include "zip/zippack.h"
+#include "zip/ziprecords.h"
+
 namespace {
 
-// One member as a worker left it for the writer.
-struct PackedMember {
-    std::vector<uint8_t> m_Data;  // the bytes as they go into the archive
-    uint32_t m_Crc = 0;
-    uint32_t m_Size = 0;
-    bool m_Deflated = false;
-    bool m_Done = false;
-    std::string m_Error;  // why the source could not be packed
-};
+// The archive file being written. A member that turns out not to shrink is
+// written again over its deflated bytes, so the file may hold more than the
+// archive until Finish trims it.
+class ArchiveOut {
+public:
+    explicit ArchiveOut(const std::string& name) : m_Name(name), m_Buffer(1 << 20) {}
 
-// Workers claim members in order but stay within a window of the writer, so
-// that memory holds a few members per core, not the whole tree.
-struct PackJob {
-    const ZipSource* m_Sources;
-    int32_t m_Count;
-    int32_t m_Level;
-    int32_t m_Window;
-    std::vector<PackedMember> m_Members;
-    std::mutex m_Lock;
-    std::condition_variable m_Changed;
-    int32_t m_Next = 0;
-    int32_t m_Taken = 0;  // members the writer has finished with
-    bool m_Stop = false;
-};
-
-bool ReadWhole(const char* path, std::vector<uint8_t>* data, std::string* error) {
-    FILE* file = fopen(path, "rb");
-    bool ok = file && fseek(file, 0, SEEK_END) == 0;
-    long length = ok ? ftell(file) : -1;
-    // Members and their offsets are 32-bit without zip64.
-    ok = ok && length >= 0 && static_cast<uint64_t>(length) < 0xFFFFFFFFull &&
-         fseek(file, 0, SEEK_SET) == 0;
-    if (ok) {
-        data->resize(static_cast<size_t>(length));
-        ok = fread(data->data(), 1, data->size(), file) == data->size();
-    }
-    if (!ok) *error = std::string("cannot read '") + path + "'" + (errno ? std::string(": ") + strerror(errno) : "");
-    if (file) fclose(file);
-    return ok;
-}
-
-// Raw deflate (no zlib header), as zip members hold it; false when it would
-// not be smaller than the data.
-bool Deflate(const std::vector<uint8_t>& data, int32_t level, std::vector<uint8_t>* out) {
-    z_stream z = {};
-    if (data.empty() || deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+    bool Create(std::string* error) {
+        m_File.pubsetbuf(m_Buffer.data(), static_cast<std::streamsize>(m_Buffer.size()));
+        errno = 0;
+        if (m_File.open(m_Name, std::ios::out | std::ios::trunc | std::ios::binary)) return true;
+        *error = Failure("cannot create");
         return false;
-    out->resize(deflateBound(&z, static_cast<uLong>(data.size())));
-    z.next_in = const_cast<Bytef*>(data.data());
-    z.avail_in = static_cast<uInt>(data.size());
-    z.next_out = out->data();
-    z.avail_out = static_cast<uInt>(out->size());
-    bool finished = deflate(&z, Z_FINISH) == Z_STREAM_END;
-    out->resize(z.total_out);
-    deflateEnd(&z);
-    return finished && out->size() < data.size();
-}
-
-void Pack(const ZipSource& source, int32_t level, PackedMember* member) {
-    std::vector<uint8_t> data;
-    errno = 0;
-    if (!ReadWhole(source.m_Path, &data, &member->m_Error)) return;
-    member->m_Size = static_cast<uint32_t>(data.size());
-    member->m_Crc = static_cast<uint32_t>(crc32(0, data.data(), static_cast<uInt>(data.size())));
-    std::vector<uint8_t> packed;
-    member->m_Deflated = !source.m_Store && Deflate(data, level, &packed);
-    member->m_Data.swap(member->m_Deflated ? packed : data);
-}
-
-void Work(PackJob* job) {
-    for (;;) {
-        std::unique_lock<std::mutex> lock(job->m_Lock);
-        job->m_Changed.wait(lock, [job] {
-            return job->m_Stop || job->m_Next >= job->m_Count || job->m_Next - job->m_Taken < job->m_Window;
-        });
-        if (job->m_Stop || job->m_Next >= job->m_Count) return;
-        int32_t index = job->m_Next++;
-        lock.unlock();
-        PackedMember done;
-        Pack(job->m_Sources[index], job->m_Level, &done);
-        done.m_Done = true;
-        lock.lock();
-        job->m_Members[index] = std::move(done);
-        job->m_Changed.notify_all();
     }
-}
 
-// ------------------------------------------------------------ records
+    bool Write(const void* bytes, size_t count, std::string* error) {
+        errno = 0;
+        std::streamsize n = static_cast<std::streamsize>(count);
+        if (count && m_File.sputn(static_cast<const char*>(bytes), n) != n) {
+            *error = Failure("cannot write");
+            return false;
+        }
+        m_Offset += count;
+        m_End = std::max(m_End, m_Offset);
+        return true;
+    }
 
-void Put16(std::vector<uint8_t>* out, uint32_t value) {
-    out->push_back(static_cast<uint8_t>(value));
-    out->push_back(static_cast<uint8_t>(value >> 8));
-}
+    bool Seek(uint64_t at, std::string* error) {
+        errno = 0;
+        if (m_File.pubseekpos(static_cast<std::streamoff>(at), std::ios::out) == std::streampos(-1)) {
+            *error = Failure("cannot write");
+            return false;
+        }
+        m_Offset = at;
+        return true;
+    }
 
-void Put32(std::vector<uint8_t>* out, uint32_t value) {
-    Put16(out, value & 0xFFFF);
-    Put16(out, value >> 16);
-}
+    // Closes the file, cut to where the archive ends.
+    bool Finish(std::string* error) {
+        errno = 0;
+        if (!m_File.close()) {
+            *error = Failure("cannot write");
+            return false;
+        }
+        std::error_code failure;
+        if (m_End > m_Offset) std::filesystem::resize_file(m_Name, m_Offset, failure);
+        if (failure) *error = "cannot cut '" + m_Name + "' to its length: " + failure.message();
+        return !failure;
+    }
 
-// The MS-DOS time and date the headers hold, in local time; earlier than 1980
-// is 1980.
-uint32_t DosTime(int64_t seconds) {
-    time_t t = static_cast<time_t>(seconds);
-    const tm* local = localtime(&t);
-    if (!local || local->tm_year < 80) return 0x00210000;  // 1980-01-01 00:00
-    uint32_t date = ((local->tm_year - 80) << 9) | ((local->tm_mon + 1) << 5) | local->tm_mday;
-    uint32_t time = (local->tm_hour << 11) | (local->tm_min << 5) | (local->tm_sec / 2);
-    return (date << 16) | time;
-}
+    uint64_t Offset() const { return m_Offset; }
 
-// What the local header and the central record share, from "version needed"
-// to the extra field's length.
-struct MemberFields {
-    uint16_t m_Method;
-    uint32_t m_DosTime;
-    uint32_t m_Crc;
-    uint32_t m_CompSize;
-    uint32_t m_Size;
-    uint16_t m_NameLength;
+private:
+    std::string Failure(const char* what) const {
+        return std::string(what) + " '" + m_Name + "'" + (errno ? std::string(": ") + strerror(errno) : "");
+    }
+
+    std::string m_Name;
+    std::vector<char> m_Buffer;  // outlives the file
+    std::filebuf m_File;
+    uint64_t m_Offset = 0;
+    uint64_t m_End = 0;  // the furthest byte written
 };
 
-void PutFields(std::vector<uint8_t>* out, const MemberFields& f, uint16_t extraLength) {
-    Put16(out, 20);  // version needed: 2.0, deflate
-    Put16(out, 0);   // flags
-    Put16(out, f.m_Method);
-    Put32(out, f.m_DosTime);
-    Put32(out, f.m_Crc);
-    Put32(out, f.m_CompSize);
-    Put32(out, f.m_Size);
-    Put16(out, f.m_NameLength);
-    Put16(out, extraLength);
-}
-
-// Padding for a stored member goes in the local extra field as one record of
-// its own kind (0xD935), so that readers which walk the field see it whole.
-uint16_t PaddingFor(uint64_t headerAt, uint16_t nameLength, uint32_t align) {
-    if (align <= 1) return 0;
-    uint64_t dataAt = headerAt + 30 + nameLength + 4;
-    return static_cast<uint16_t>(4 + (align - dataAt % align) % align);
-}
-
-struct ArchiveFile {
-    FILE* m_File;
-    uint64_t m_Offset;
+struct Writer {
+    ArchiveOut* m_Out;
+    PackQueue* m_Queue;
+    const ZipWriteOptions& m_Options;
+    uint32_t m_Piece;
     std::vector<uint8_t> m_Central;
+    std::string* m_Error;
 };
 
-bool Put(ArchiveFile* archive, const void* bytes, size_t count) {
-    archive->m_Offset += count;
-    return count == 0 || fwrite(bytes, 1, count, archive->m_File) == count;
+std::string TooLarge(const ZipWriteOptions& options, const char* what) {
+    return std::string(what) + (options.m_MaxBytes >= 0xFFFFFFFFull
+                                    ? " would pass 4 GiB, which needs zip64"
+                                    : " would pass " + std::to_string(options.m_MaxBytes) + " bytes");
 }
 
-bool WriteMember(ArchiveFile* archive, const ZipSource& source, const PackedMember& member,
-                 uint32_t align) {
-    uint16_t nameLength = static_cast<uint16_t>(strlen(source.m_Name));
-    MemberFields fields = {static_cast<uint16_t>(member.m_Deflated ? 8 : 0), DosTime(source.m_Time),
-                           member.m_Crc, static_cast<uint32_t>(member.m_Data.size()), member.m_Size,
-                           nameLength};
-    uint16_t extra = member.m_Deflated ? 0 : PaddingFor(archive->m_Offset, nameLength, align);
-    uint32_t headerAt = static_cast<uint32_t>(archive->m_Offset);
+bool Interrupted(const Writer* w) {
+    if (!w->m_Options.Cancelled || !w->m_Options.Cancelled()) return false;
+    *w->m_Error = "interrupted";
+    return true;
+}
+
+bool TakePiece(Writer* w, int64_t index, PackedPiece* piece) {
+    if (Interrupted(w)) return false;
+    if (!w->m_Queue->Take(index, w->m_Options.Cancelled, piece)) {
+        *w->m_Error = "interrupted";
+        return false;
+    }
+    if (piece->m_Error.empty()) return true;
+    *w->m_Error = piece->m_Error;
+    return false;
+}
+
+bool WriteHeader(Writer* w, const MemberRecord& record) {
     std::vector<uint8_t> header;
-    Put32(&header, 0x04034b50);
-    PutFields(&header, fields, extra);
-    header.insert(header.end(), source.m_Name, source.m_Name + nameLength);
-    if (extra) {
-        Put16(&header, 0xD935);
-        Put16(&header, extra - 4u);
-        header.resize(header.size() + extra - 4, 0);
-    }
-    std::vector<uint8_t>& central = archive->m_Central;
-    Put32(&central, 0x02014b50);
-    Put16(&central, 20);  // made by: 2.0, MS-DOS attributes
-    PutFields(&central, fields, 0);
-    Put16(&central, 0);  // comment length
-    Put16(&central, 0);  // disk
-    Put16(&central, 0);  // internal attributes
-    Put32(&central, 0);  // external attributes
-    Put32(&central, headerAt);
-    central.insert(central.end(), source.m_Name, source.m_Name + nameLength);
-    return Put(archive, header.data(), header.size()) &&
-           Put(archive, member.m_Data.data(), member.m_Data.size());
+    PutLocalHeader(&header, record);
+    return w->m_Out->Write(header.data(), header.size(), w->m_Error);
 }
 
-bool WriteEnd(ArchiveFile* archive, int32_t count) {
+uint16_t Padding(const Writer* w, const ZipSource& source) {
+    return ZipPaddingFor(w->m_Out->Offset(), static_cast<uint16_t>(strlen(source.m_Name)), w->m_Options.m_Align);
+}
+
+// A member of one piece: packed whole, so the method is known before its
+// header is written.
+bool WriteWhole(Writer* w, const ZipSource& source, const MemberPlan& plan, MemberRecord* record) {
+    PackedPiece piece;
+    if (!TakePiece(w, plan.m_FirstPiece, &piece)) return false;
+    *record = MemberRecord{source.m_Name, source.m_Time, piece.m_Deflated, piece.m_Crc,
+                           static_cast<uint32_t>(piece.m_Data.size()), piece.m_Size, 0};
+    if (!piece.m_Deflated) record->m_Padding = Padding(w, source);
+    return WriteHeader(w, *record) && w->m_Out->Write(piece.m_Data.data(), piece.m_Data.size(), w->m_Error);
+}
+
+// A member whose deflated pieces came to no less than its size goes in
+// stored after all, over what was written of it: read again, in pieces.
+bool RewriteStored(Writer* w, const ZipSource& source, const MemberPlan& plan, uint64_t headerAt,
+                   MemberRecord* record) {
+    if (!w->m_Out->Seek(headerAt, w->m_Error)) return false;
+    record->m_Deflated = false;
+    record->m_CompSize = record->m_Size;
+    record->m_Padding = Padding(w, source);
+    if (!WriteHeader(w, *record)) return false;
+    std::vector<uint8_t> buffer(std::min<uint64_t>(plan.m_Size, w->m_Piece));
+    uint32_t crc = 0;
+    for (uint64_t at = 0; at < plan.m_Size; at += buffer.size()) {
+        size_t length = static_cast<size_t>(std::min<uint64_t>(buffer.size(), plan.m_Size - at));
+        if (Interrupted(w) ||
+            !ReadSourceRange(source.m_Path, at, length, at + length == plan.m_Size, buffer.data(), w->m_Error) ||
+            !w->m_Out->Write(buffer.data(), length, w->m_Error))
+            return false;
+        crc = static_cast<uint32_t>(crc32(crc, buffer.data(), static_cast<uInt>(length)));
+    }
+    if (crc == record->m_Crc) return true;
+    *w->m_Error = std::string("'") + source.m_Path + "' changed while it was read";
+    return false;
+}
+
+// A member of several pieces: its header goes out first, its CRC and sizes
+// are filled in once all its pieces have been written.
+bool WriteStreamed(Writer* w, const ZipSource& source, const MemberPlan& plan, MemberRecord* record) {
+    uint64_t headerAt = w->m_Out->Offset();
+    *record = MemberRecord{source.m_Name, source.m_Time, !source.m_Store, 0, 0, 0, 0};
+    if (source.m_Store) record->m_Padding = Padding(w, source);
+    if (!WriteHeader(w, *record)) return false;
+    uint64_t packed = 0;
+    for (int32_t i = 0; i < plan.m_Pieces; ++i) {
+        PackedPiece piece;
+        if (!TakePiece(w, plan.m_FirstPiece + i, &piece) ||
+            !w->m_Out->Write(piece.m_Data.data(), piece.m_Data.size(), w->m_Error))
+            return false;
+        record->m_Crc = static_cast<uint32_t>(crc32_combine(record->m_Crc, piece.m_Crc, piece.m_Size));
+        packed += piece.m_Data.size();
+    }
+    record->m_Size = static_cast<uint32_t>(plan.m_Size);
+    if (record->m_Deflated && packed >= plan.m_Size) return RewriteStored(w, source, plan, headerAt, record);
+    record->m_CompSize = static_cast<uint32_t>(std::min<uint64_t>(packed, 0xFFFFFFFFull));
+    uint64_t end = w->m_Out->Offset();
+    std::vector<uint8_t> fields;
+    PutCrcAndSizes(&fields, record->m_Crc, record->m_CompSize, record->m_Size);
+    return w->m_Out->Seek(headerAt + kLocalCrcAt, w->m_Error) &&
+           w->m_Out->Write(fields.data(), fields.size(), w->m_Error) && w->m_Out->Seek(end, w->m_Error);
+}
+
+bool WriteEnd(Writer* w, int32_t count) {
+    uint64_t centralAt = w->m_Out->Offset();
     std::vector<uint8_t> end;
-    Put32(&end, 0x06054b50);
-    Put16(&end, 0);  // this disk
-    Put16(&end, 0);  // the directory's disk
-    Put16(&end, static_cast<uint32_t>(count));
-    Put16(&end, static_cast<uint32_t>(count));
-    Put32(&end, static_cast<uint32_t>(archive->m_Central.size()));
-    Put32(&end, static_cast<uint32_t>(archive->m_Offset));
-    Put16(&end, 0);  // comment length
-    uint64_t endAt = archive->m_Offset + archive->m_Central.size();
-    return endAt <= 0xFFFFFFFFull && Put(archive, archive->m_Central.data(), archive->m_Central.size()) &&
-           Put(archive, end.data(), end.size());
+    PutEndRecord(&end, count, static_cast<uint32_t>(w->m_Central.size()), static_cast<uint32_t>(centralAt));
+    if (centralAt + w->m_Central.size() + end.size() > w->m_Options.m_MaxBytes) {
+        *w->m_Error = TooLarge(w->m_Options, "the central directory");
+        return false;
+    }
+    return w->m_Out->Write(w->m_Central.data(), w->m_Central.size(), w->m_Error) &&
+           w->m_Out->Write(end.data(), end.size(), w->m_Error);
 }
 
-// Takes each member from the workers in order and writes it; false, with the
-// reason, at the first that fails.
-bool WriteMembers(PackJob* job, ArchiveFile* archive, const ZipWriteOptions& options,
-                  ZipWriteResult* result, std::string* error) {
-    for (int32_t i = 0; i < job->m_Count; ++i) {
-        PackedMember member;
-        {
-            std::unique_lock<std::mutex> lock(job->m_Lock);
-            job->m_Changed.wait(lock, [job, i] { return job->m_Members[i].m_Done; });
-            member = std::move(job->m_Members[i]);
-            job->m_Members[i] = PackedMember();
-            job->m_Taken = i + 1;
-            job->m_Changed.notify_all();
-        }
-        if (!member.m_Error.empty()) {
-            *error = member.m_Error;
+// Writes each member in order, as its pieces come from the workers; false,
+// with the reason, at the first that fails.
+bool WriteMembers(Writer* w, const ZipSource* sources, const std::vector<MemberPlan>& plans,
+                  ZipWriteResult* result) {
+    int32_t count = static_cast<int32_t>(plans.size());
+    for (int32_t i = 0; i < count; ++i) {
+        uint64_t headerAt = w->m_Out->Offset();
+        MemberRecord record;
+        bool ok = plans[i].m_Pieces == 1 ? WriteWhole(w, sources[i], plans[i], &record)
+                                         : WriteStreamed(w, sources[i], plans[i], &record);
+        if (!ok) return false;
+        if (w->m_Out->Offset() > w->m_Options.m_MaxBytes) {
+            *w->m_Error = TooLarge(w->m_Options, "the archive");
             return false;
         }
-        if (!WriteMember(archive, job->m_Sources[i], member, options.m_Align)) return false;
-        if (archive->m_Offset > 0xFFFFFFFFull) {
-            *error = "the archive would reach 4 GiB, which needs zip64";
-            return false;
-        }
-        ++(member.m_Deflated ? result->m_Deflated : result->m_Stored);
-        if (options.Progress) options.Progress(options.m_Context, i + 1, job->m_Count, archive->m_Offset);
+        PutCentralEntry(&w->m_Central, record, static_cast<uint32_t>(headerAt));
+        ++(record.m_Deflated ? result->m_Deflated : result->m_Stored);
+        if (w->m_Options.Progress) w->m_Options.Progress(w->m_Options.m_Context, i + 1, count, w->m_Out->Offset());
     }
-    return WriteEnd(archive, job->m_Count);
+    return WriteEnd(w, count);
+}
+
+// Every member's size, taken before anything is written, and the pieces it
+// is cut into.
+bool PlanMembers(const ZipSource* sources, int32_t count, uint32_t piece, std::vector<MemberPlan>* plans,
+                 std::string* error) {
+    int64_t next = 0;
+    for (int32_t i = 0; i < count; ++i) {
+        std::error_code failure;
+        uint64_t size = std::filesystem::file_size(sources[i].m_Path, failure);
+        if (failure) {
+            *error = std::string("cannot read '") + sources[i].m_Path + "': " + failure.message();
+            return false;
+        }
+        // The sizes are 32-bit, and all ones marks zip64.
+        if (size >= 0xFFFFFFFFull) {
+            *error = std::string("'") + sources[i].m_Path + "' is 4 GiB or more, which needs zip64";
+            return false;
+        }
+        int32_t pieces = size <= piece ? 1 : static_cast<int32_t>((size + piece - 1) / piece);
+        plans->push_back(MemberPlan{size, next, pieces});
+        next += pieces;
+    }
+    return true;
 }
 
 bool CheckSources(const ZipSource* sources, int32_t count, std::string* error) {
@@ -256,59 +257,66 @@ bool CheckSources(const ZipSource* sources, int32_t count, std::string* error) {
     return true;
 }
 
-bool PackAndWrite(const char* partName, const ZipSource* sources, int32_t count,
-                  const ZipWriteOptions& options, ZipWriteResult* result, std::string* error) {
-    ArchiveFile archive = {fopen(partName, "wb"), 0, {}};
-    if (!archive.m_File) {
-        *error = std::string("cannot create '") + partName + "': " + strerror(errno);
-        return false;
-    }
-    std::vector<char> buffer(1 << 20);  // outlives the file
-    setvbuf(archive.m_File, buffer.data(), _IOFBF, buffer.size());
+int32_t ThreadCount(const ZipWriteOptions& options) {
     int32_t threads = options.m_Threads > 0 ? options.m_Threads
                                             : static_cast<int32_t>(std::thread::hardware_concurrency());
-    threads = threads < 1 ? 1 : threads;
-    PackJob job;
-    job.m_Sources = sources;
-    job.m_Count = count;
-    job.m_Level = options.m_Level;
-    job.m_Window = 4 * threads;
-    job.m_Members.resize(static_cast<size_t>(count));
-    std::vector<std::thread> workers;
-    for (int32_t t = 0; t < threads; ++t) workers.emplace_back(Work, &job);
-    bool ok = WriteMembers(&job, &archive, options, result, error);
+    return threads < 1 ? 1 : threads;
+}
+
+bool PackAndWrite(const std::string& part, const ZipSource* sources, int32_t count, const ZipWriteOptions& options,
+                  ZipWriteResult* result, std::string* error) {
+    uint32_t piece = std::max<uint32_t>(options.m_Piece, 4096);
+    std::vector<MemberPlan> plans;
+    if (!PlanMembers(sources, count, piece, &plans, error)) return false;
+    ArchiveOut out(part);
+    if (!out.Create(error)) return false;
+    bool ok = false;
     {
-        std::lock_guard<std::mutex> lock(job.m_Lock);
-        job.m_Stop = true;
-        job.m_Changed.notify_all();
+        int32_t threads = ThreadCount(options);
+        PackQueue queue(sources, plans, options.m_Level, piece, 4 * threads);
+        queue.Start(threads);
+        Writer w{&out, &queue, options, piece, {}, error};
+        ok = WriteMembers(&w, sources, plans, result);
     }
-    for (std::thread& worker : workers) worker.join();
-    ok = fflush(archive.m_File) == 0 && ok;
-    ok = fclose(archive.m_File) == 0 && ok;
-    if (!ok && error->empty()) *error = std::string("cannot write '") + partName + "': " + strerror(errno);
-    result->m_Bytes = archive.m_Offset;
-    return ok;
+    // The first failure is the one to tell.
+    std::string closing;
+    bool closed = out.Finish(&closing);
+    if (ok && !closed) *error = closing;
+    result->m_Bytes = out.Offset();
+    return ok && closed;
+}
+
+void RemovePart(const std::string& part) {
+    std::error_code ignored;
+    std::filesystem::remove(part, ignored);
 }
 
 }  // namespace
 
-bool WriteZip(const char* outName, const ZipSource* sources, int32_t count,
-              const ZipWriteOptions& options, ZipWriteResult* result, char* reason,
-              size_t reasonSize) {
+bool WriteZip(const char* outName, const ZipSource* sources, int32_t count, const ZipWriteOptions& options,
+              ZipWriteResult* result, char* reason, size_t reasonSize) {
     *result = ZipWriteResult{0, 0, 0};
-    std::string part = std::string(outName) + ".part";
-    std::string error;
-    bool ok = CheckSources(sources, count, &error) &&
-              PackAndWrite(part.c_str(), sources, count, options, result, &error);
-    std::error_code failure;
-    if (ok) {
-        std::filesystem::rename(part, outName, failure);
-        if (failure) error = std::string("cannot rename '") + part + "' to '" + outName + "': " + failure.message();
-        ok = !failure;
+    bool ok = false;
+    const char* failure = "out of memory";
+    try {
+        std::string part = std::string(outName) + ".part";
+        std::string error;
+        ok = CheckSources(sources, count, &error) && PackAndWrite(part, sources, count, options, result, &error);
+        std::error_code renamed;
+        if (ok) std::filesystem::rename(part, outName, renamed);
+        if (renamed) error = "cannot rename '" + part + "' to '" + outName + "': " + renamed.message();
+        ok = ok && !renamed;
+        if (!ok) RemovePart(part);
+        if (!ok && options.Cancelled && options.Cancelled()) error = "interrupted";
+        snprintf(reason, reasonSize, "%s", ok ? "" : error.c_str());
+        return ok;
+    } catch (const std::bad_alloc&) {
+        // The part name itself may be what could not be had.
+        try {
+            RemovePart(std::string(outName) + ".part");
+        } catch (const std::bad_alloc&) {
+        }
     }
-    if (!ok) {
-        std::filesystem::remove(part, failure);
-        snprintf(reason, reasonSize, "%s", error.c_str());
-    }
-    return ok;
+    snprintf(reason, reasonSize, "%s", failure);
+    return false;
 }

@@ -1,20 +1,31 @@
 // segzip build and layout as a user runs them: archives in load order that
-// unzip and Python's zipfile accept and every name mode serves, refusals that
-// leave nothing, and layout's figures on a case worked out by hand.
+// unzip and Python's zipfile accept and every name mode serves, sorted files
+// read as the tool wrote them, refusals and interruptions that leave nothing,
+// and layout's figures on a case worked out by hand.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/run_program.h"
 #include "support/temp_dir.h"
 #include "support/zip_writer.h"
 
-namespace {
+// Sanitizers reserve more address space than any memory limit allows.
+#ifndef SEGSORTER_SANITIZED
+#define SEGSORTER_SANITIZED 0
+#endif
 
+namespace {
 
 class SegzipBuild : public ::testing::Test {
 protected:
@@ -30,6 +41,44 @@ protected:
     }
 
     int Shell(const std::string& command) { return system((command + " >/dev/null 2>&1").c_str()); }
+
+    // A command's standard output.
+    std::string ShellOut(const std::string& command) {
+        EXPECT_EQ(system((command + " >" + m_Dir.Path("shell.out") + " 2>/dev/null").c_str()), 0) << command;
+        return m_Dir.Read("shell.out");
+    }
+
+    // Runs segzip as Run does, but sends it `signal` once `part` exists.
+    RunResult RunSignalled(std::vector<std::string> args, const std::string& part, int signal) {
+        args.insert(args.begin(), "segzip");
+        fflush(stdout);
+        pid_t pid = fork();
+        if (pid == 0) {
+            dup2(open(m_Dir.Path("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+            dup2(open(m_Dir.Path("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+            std::vector<char*> argv;
+            for (std::string& a : args) argv.push_back(&a[0]);
+            argv.push_back(nullptr);
+            execv(SEGZIP_BIN, argv.data());
+            _exit(127);
+        }
+        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!std::filesystem::exists(part) && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        kill(pid, signal);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, m_Dir.Read("out"), m_Dir.Read("err")};
+    }
+
+    // The members' names as `list` gives them.
+    std::set<std::string> Members(const std::string& archive) {
+        std::istringstream lines(Run({"list", archive}).m_Out);
+        std::set<std::string> names;
+        for (std::string name; std::getline(lines, name);) names.insert(name);
+        return names;
+    }
 
     // Members of `list -l` by offset: their names in archive order, and
     // whether each stored one starts on a sector.
@@ -120,6 +169,10 @@ TEST_F(SegzipBuild, FailuresSayWhyAndLeaveNothing) {
     Put("odd/one+two.txt", "plus");
     Put("twins/Read.me", "1");
     Put("twins/read.ME", "2");
+    // Sparse: members the zip layer could not serve, refused unread.
+    Put("huge2/a.txt", "a");
+    std::filesystem::resize_file(Put("huge2/big.bin", ""), 1ull << 31);
+    std::filesystem::resize_file(Put("huge4/big.bin", ""), 0xFFFFFFFFull);
     struct Case {
         std::vector<std::string> m_Args;  // '@' stands for the scratch folder
         int m_Status;
@@ -131,6 +184,8 @@ TEST_F(SegzipBuild, FailuresSayWhyAndLeaveNothing) {
         {{"build", "@tree", "@none/new.zip"}, 1, "Cannot build '@none/new.zip': cannot create", "none"},
         {{"build", "@long", "@new.zip"}, 1, "is longer than 255 characters", "new.zip"},
         {{"build", "@twins", "@new.zip"}, 1, "differ only in letter case or separators", "new.zip"},
+        {{"build", "@huge2", "@new.zip"}, 1, "'big.bin' is 2 GiB or more; archive members must be smaller", "new.zip"},
+        {{"build", "@huge4", "@new.zip"}, 1, "'big.bin' is 2 GiB or more; archive members must be smaller", "new.zip"},
         {{"build", "--names-from", "@missing.sorted", "@tree", "@new.zip"}, 1, "Cannot open sorted file", "new.zip"},
         {{"build", "--level", "0", "@tree", "@new.zip"}, 1, "usage:", "new.zip"},
         {{"build", "--align", "4096", "@tree", "@new.zip"}, 1, "usage:", "new.zip"},
@@ -202,6 +257,134 @@ TEST_F(SegzipBuild, LayoutCountsSeeksAndSpansAsWorkedOut) {
     for (size_t at = 0; (at = svg.find("#1f5fa8", at)) != std::string::npos; ++at) ++extents;
     EXPECT_EQ(extents, 7u);
     EXPECT_NE(svg.find(">s2</text>"), std::string::npos);
+}
+
+// Ctrl-C, a terminal closing and a polite kill remove the .part; a build
+// killed outright leaves it, and the next build of the same tree (its
+// archive inside) replaces it rather than packing it, nor its own archive.
+TEST_F(SegzipBuild, InterruptedBuildsLeaveNothingAndPartsAreNeverPacked) {
+    std::string text;
+    for (int64_t i = 0; text.size() < (32 << 20); ++i)
+        text += "spawn " + std::to_string(i * 7919 % 100003) + " at dawn\n";
+    Put("tree/level.txt", text);
+    Put("tree/ui/font.fnt", "font");
+    std::string tree = m_Dir.Path("tree"), out = m_Dir.Path("tree/game.zip");
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
+        SCOPED_TRACE(signal);
+        RunResult run = RunSignalled({"build", tree, out}, out + ".part", signal);
+        EXPECT_FALSE(m_Dir.Exists("tree/game.zip"));
+        if (signal == SIGKILL) {
+            EXPECT_EQ(run.m_Status, -1);
+            EXPECT_TRUE(m_Dir.Exists("tree/game.zip.part"));
+            continue;
+        }
+        EXPECT_EQ(run.m_Status, 1);
+        EXPECT_NE(run.m_Err.find("Cannot build '" + out + "': interrupted"), std::string::npos) << run.m_Err;
+        EXPECT_FALSE(m_Dir.Exists("tree/game.zip.part"));
+    }
+    for (int round = 0; round < 2; ++round) {  // the second with the archive of the first in the tree
+        RunResult build = Run({"build", "--level", "1", tree, out});
+        ASSERT_EQ(build.m_Status, 0) << build.m_Err;
+        EXPECT_EQ(Members(out), (std::set<std::string>{"level.txt", "ui/font.fnt"}));
+        EXPECT_FALSE(m_Dir.Exists("tree/game.zip.part"));
+    }
+}
+
+// Links to files are followed wherever they lead, as zip -r does; what came
+// from outside and what was passed over are told in one line. A name past
+// ASCII reaches unzip as UTF-8.
+TEST_F(SegzipBuild, TreeEntriesAreToldInOneLineAndNamesReachUnzipIntact) {
+    Put("tree/Caf\xc3\xa9.tex", "menu\n");
+    Put("tree/sub/in.txt", "inside\n");
+    Put("elsewhere/o.txt", "from outside\n");
+    const std::pair<const char*, const char*> kLinks[] = {
+        {"../elsewhere/o.txt", "tree/olink"}, {"sub", "tree/dirlink"}, {"nowhere", "tree/broken"},
+        {"sub/in.txt", "tree/inlink"}};
+    for (const auto& [target, link] : kLinks) ASSERT_EQ(symlink(target, m_Dir.Path(link).c_str()), 0) << link;
+    std::string archive = m_Dir.Path("tree.zip");
+    RunResult build = Run({"build", m_Dir.Path("tree"), archive});
+    ASSERT_EQ(build.m_Status, 0) << build.m_Err;
+    std::istringstream lines(build.m_Err);
+    std::vector<std::string> told;
+    for (std::string line; std::getline(lines, line);)
+        if (line.find("link") != std::string::npos) told.push_back(line);
+    ASSERT_EQ(told.size(), 1u) << build.m_Err;
+    for (const char* part :
+         {"followed 1 link to a file outside", "'olink'", "skipped 2 entries", "'dirlink'", "'broken'"})
+        EXPECT_NE(told[0].find(part), std::string::npos) << part << " in " << told[0];
+    EXPECT_EQ(Run({"cat", archive, "olink"}).m_Out, "from outside\n");
+    EXPECT_EQ(ShellOut("LC_ALL=C.UTF-8 unzip -Z1 " + archive), "Caf\xc3\xa9.tex\ninlink\nolink\nsub/in.txt\n");
+    EXPECT_NE(ShellOut("LC_ALL=C.UTF-8 unzip -l " + archive).find("Caf\xc3\xa9.tex"), std::string::npos);
+}
+
+// However little memory a build is given, it ends with an archive or with
+// its reason and nothing left, never an abort; and a member larger than the
+// memory it is given streams through.
+TEST_F(SegzipBuild, NoMemoryLimitMakesABuildAbort) {
+    if (SEGSORTER_SANITIZED) GTEST_SKIP() << "sanitizers reserve more address space than the limits";
+    std::filesystem::resize_file(Put("tree/big.bin", ""), 48 << 20);
+    Put("tree/small.txt", "small\n");
+    std::string archive = m_Dir.Path("out.zip");
+    int32_t outOfMemory = 0;
+    RunResult run;
+    for (int32_t megabytes : {8, 12, 16, 24, 40}) {
+        SCOPED_TRACE(megabytes);
+        std::filesystem::remove(archive);
+        std::string command = "ulimit -v " + std::to_string(megabytes * 1024) + "; exec " + SEGZIP_BIN +
+                              " build --level 1 " + m_Dir.Path("tree") + " " + archive;
+        run = RunProgram("/bin/sh", {"sh", "-c", command}, m_Dir);
+        if (run.m_Status == 127) continue;  // too little to load the program at all
+        ASSERT_TRUE(run.m_Status == 0 || run.m_Status == 1) << run.m_Status << run.m_Err;
+        EXPECT_FALSE(m_Dir.Exists("out.zip.part"));
+        if (run.m_Status == 0) {
+            EXPECT_EQ(Run({"test", archive}).m_Status, 0);
+            continue;
+        }
+        EXPECT_NE(run.m_Err.find("out of memory"), std::string::npos) << run.m_Err;
+        EXPECT_FALSE(m_Dir.Exists("out.zip"));
+        ++outOfMemory;
+    }
+    EXPECT_EQ(run.m_Status, 0) << run.m_Err;
+    EXPECT_GT(outOfMemory, 0);
+}
+
+// A dump through segsorter into build --names-from: names of one or two
+// characters and a name that still begins with "$/" come through; a name
+// cut at its ')' is told as such, the missing ones in one line, and a sorted
+// file that names nothing is warned about by build and layout.
+TEST_F(SegzipBuild, SortedFilesAreReadAsTheToolWroteThem) {
+    for (const char* name : {"ab", "x", "$/x", "zz.dat", "maps/a(1).tex", "maps/b.tex", "other.txt"})
+        Put(std::string("tree/") + name, name);
+    m_Dir.Write("game.dump",
+                "::LOADSEG::(boot)\r\n::OPEN::($/ab)    // 0ms\r\n::OPEN::(maps\\b.tex)\r\n"
+                "::OPEN::(maps\\a(1).tex)    // 1ms\r\n::OPEN::(gone1)\r\n::OPEN::(gone2)\r\n::OPEN::(gone3)\r\n"
+                "::OPEN::(gone4)\r\n::LOADSEG::(level)\r\n::OPEN::($/ab)\r\n::OPEN::($/$/x)\r\n::OPEN::(zz.dat)\r\n");
+    ASSERT_EQ(system((std::string(SEGSORTER_BIN) + " " + m_Dir.Path("game.dump") + " " + m_Dir.Path("game.sorted") +
+                      " >/dev/null")
+                         .c_str()),
+              256) << "segsorter ends with status 1 when done";
+    std::string archive = m_Dir.Path("game.zip");
+    RunResult build = Run({"build", "--names-from", m_Dir.Path("game.sorted"), m_Dir.Path("tree"), archive});
+    ASSERT_EQ(build.m_Status, 0) << build.m_Err;
+    bool aligned = false;
+    EXPECT_EQ(ArchiveOrder(archive, &aligned), (std::vector<std::string>{"ab", "maps/b.tex", "$/x", "zz.dat",
+                                                                         "maps/a(1).tex", "other.txt", "x"}));
+    EXPECT_NE(build.m_Err.find("4 names in '" + m_Dir.Path("game.sorted") + "' are not under '" + m_Dir.Path("tree") +
+                               "' and left out: 'gone1', 'gone2', 'gone3' and 1 more"),
+              std::string::npos)
+        << build.m_Err;
+    EXPECT_EQ(build.m_Err.find("gone4"), std::string::npos) << "one line, not one per name";
+    EXPECT_NE(build.m_Err.find("'maps\\a(1' for 'maps/a(1).tex'): names holding ')' cannot cross a load dump"),
+              std::string::npos)
+        << build.m_Err;
+    std::string empty = m_Dir.Write("empty.sorted", "::LOADSEG::(boot)\r\n");
+    using Args = std::vector<std::string>;
+    for (const Args& args : {Args{"build", "--names-from", empty, m_Dir.Path("tree"), archive},
+                             Args{"layout", archive, empty}}) {
+        RunResult run = Run(args);
+        EXPECT_EQ(run.m_Status, 0) << run.m_Err;
+        EXPECT_NE(run.m_Err.find("Sorted file '" + empty + "' names no files"), std::string::npos) << args[0];
+    }
 }
 
 }  // namespace

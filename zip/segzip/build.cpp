@@ -1,57 +1,16 @@
 // segzip build: an archive of a folder's files, laid out in load order.
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <set>
-#include <unordered_map>
+#include <new>
 
 #include "core/output.h"
-#include "zip/segzip/segzip.h"
+#include "platform/platform.h"
+#include "zip/segzip/build.h"
 #include "zip/zipwriter.h"
 
-namespace fs = std::filesystem;
-
 namespace {
-
-struct SourceFile {
-    std::string m_Path;
-    std::string m_Name;  // relative to the folder, '/' between parts
-    int64_t m_Time;
-};
-
-std::string Folded(const std::string& name) {
-    std::string folded = name;
-    for (char& c : folded) c = ZipFoldChar(c);
-    return folded;
-}
-
-// The archive's own name relative to the folder, when the folder holds it: an
-// older archive must not become a member of the new one.
-std::string NameInside(const char* root, const char* out) {
-    std::error_code ignored;
-    fs::path relative = fs::weakly_canonical(out, ignored).lexically_relative(fs::weakly_canonical(root, ignored));
-    std::string name = relative.generic_string();
-    return name.empty() || name.compare(0, 2, "..") == 0 ? std::string() : name;
-}
-
-bool ListSources(const char* root, const char* out, std::vector<SourceFile>* files) {
-    std::error_code failure;
-    std::string skip = NameInside(root, out);
-    fs::recursive_directory_iterator it(root, failure), end;
-    for (; !failure && it != end; it.increment(failure)) {
-        if (!it->is_regular_file(failure) || failure) continue;
-        SourceFile file = {it->path().string(), it->path().lexically_relative(root).generic_string(), 0};
-        struct stat status;
-        if (stat(file.m_Path.c_str(), &status) == 0) file.m_Time = static_cast<int64_t>(status.st_mtime);
-        if (file.m_Name != skip) files->push_back(file);
-    }
-    if (failure) Errorf("Cannot read source folder '%s': %s", root, failure.message().c_str());
-    return !failure;
-}
 
 // Name order is the mount's own (case and separators ignored); the spelling
 // breaks ties so that the order is the same on every run.
@@ -60,35 +19,6 @@ void SortByName(std::vector<SourceFile>* files) {
         int32_t order = ZipNameCompare(a.m_Name.c_str(), b.m_Name.c_str());
         return order != 0 ? order < 0 : a.m_Name < b.m_Name;
     });
-}
-
-// The sorted file's files first, segment by segment, each with the first
-// segment that opens it; then the rest, still in name order.
-bool OrderBySorted(const SegzipOptions& options, std::vector<SourceFile>* files) {
-    std::vector<SortedSegment> segments;
-    if (!ReadSorted(options.m_NamesFrom, &segments)) return false;
-    std::unordered_map<std::string, size_t> byName;
-    for (size_t i = 0; i < files->size(); ++i) byName.emplace(Folded((*files)[i].m_Name), i);
-    std::vector<char> placed(files->size(), 0);
-    std::vector<SourceFile> ordered;
-    std::set<std::string> missing;
-    for (const SortedSegment& segment : segments) {
-        for (const std::string& name : segment.m_Files) {
-            auto found = byName.find(Folded(name));
-            if (found == byName.end()) {
-                if (missing.insert(Folded(name)).second)
-                    Warningf("'%s' is in '%s' but not under '%s': left out", name.c_str(), options.m_NamesFrom,
-                             options.m_Archive);
-            } else if (!placed[found->second]) {
-                placed[found->second] = 1;
-                ordered.push_back((*files)[found->second]);
-            }
-        }
-    }
-    for (size_t i = 0; i < files->size(); ++i)
-        if (!placed[i]) ordered.push_back((*files)[i]);
-    files->swap(ordered);
-    return true;
 }
 
 // Lookups ignore case and read '\\' as '/': of two names that differ only
@@ -160,8 +90,13 @@ bool MatchPattern(const char* pattern, const char* name) {
     return *pattern == 0;
 }
 
-int RunBuild(const SegzipOptions& options) {
+namespace {
+
+int Build(const SegzipOptions& options) {
     const char* out = options.m_Operands[0];
+    // A build stopped half-way removes its .part instead of leaving it for
+    // the next one to find.
+    if (!plat::CatchInterrupt()) Warningf("segzip: an interrupted build may leave '%s.part' behind", out);
     std::vector<SourceFile> files;
     if (!ListSources(options.m_Archive, out, &files)) return 1;
     SortByName(&files);
@@ -180,6 +115,7 @@ int RunBuild(const SegzipOptions& options) {
     write.m_Align = options.m_Align;
     if (StderrIsTerminal()) write.Progress = ShowProgress;
     write.m_Context = &progress;
+    write.Cancelled = plat::Interrupted;
     ZipWriteResult result;
     char reason[600];
     bool ok = WriteZip(out, sources.data(), static_cast<int32_t>(sources.size()), write, &result, reason,
@@ -194,4 +130,17 @@ int RunBuild(const SegzipOptions& options) {
     printf("%s: %d members (%d deflated, %d stored), %llu bytes\n", out, result.m_Deflated + result.m_Stored,
            result.m_Deflated, result.m_Stored, static_cast<unsigned long long>(result.m_Bytes));
     return fflush(stdout) == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+// The listing and the ordering take memory too: running out of it anywhere
+// is a failure with its reason, never an abort.
+int RunBuild(const SegzipOptions& options) {
+    try {
+        return Build(options);
+    } catch (const std::bad_alloc&) {
+        Errorf("Cannot build '%s': out of memory", options.m_Operands[0]);
+        return 1;
+    }
 }
