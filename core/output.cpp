@@ -1,6 +1,7 @@
 #include "core/output.h"
 
 #include <cfenv>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -206,4 +207,18 @@ void Abortf(const char* format, ...) {
     va_start(args, format);
     FatalStop(format, args);
     va_end(args);
+}
+
+void ConsoleToStderr(const char* text, bool colour) {
+    const char* run = text;
+    for (const char* p = text; *p; ++p) {
+        if (*p != '\x1b' || colour) continue;
+        fwrite(run, 1, static_cast<size_t>(p - run), stderr);
+        if (p[1] == '[') ++p;
+        while (p[1] >= '0' && p[1] <= '9') ++p;
+        if (p[1] == 'm') ++p;
+        run = p + 1;
+    }
+    fputs(run, stderr);
+    fflush(stderr);
 }

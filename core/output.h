@@ -22,6 +22,10 @@ void Abortf(const char* format, ...) PRINTF_LIKE(1, 2);
 
 void DefaultPrint(int level, const char* format, va_list args);
 void ConsolePrint(const char* text);
+// Console text to standard error, for programs whose standard output is
+// data: colour escapes ("ESC [ digits m") kept when colour is true, else
+// dropped. Flushed at once.
+void ConsoleToStderr(const char* text, bool colour);
 
 enum : uint32_t {
     kMaskPrint = 2,    // levels 1 and 2

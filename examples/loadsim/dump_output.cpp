@@ -14,21 +14,8 @@ bool IsRecord(const char* text) {
     return strncmp(text, "::OPEN::(", 9) == 0 || strncmp(text, "::LOADSEG::(", 12) == 0;
 }
 
-// Colour escapes ("ESC [ digits m") are for a console; standard error gets
-// the text without them.
-void WritePlain(const char* text) {
-    const char* run = text;
-    for (const char* p = text; *p; ++p) {
-        if (*p != '\x1b') continue;
-        fwrite(run, 1, static_cast<size_t>(p - run), stderr);
-        if (p[1] == '[') ++p;
-        while (p[1] >= '0' && p[1] <= '9') ++p;
-        if (p[1] == 'm') ++p;
-        run = p + 1;
-    }
-    fputs(run, stderr);
-    fflush(stderr);
-}
+// Colour escapes are for a console; standard error gets the text without them.
+void WritePlain(const char* text) { ConsoleToStderr(text, false); }
 
 // Why the dump was first cut short, kept for the report at the end: every
 // record is flushed as it is written, so the end's own flush succeeds.

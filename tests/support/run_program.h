@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/temp_dir.h"
@@ -19,8 +20,9 @@ struct RunResult {
     std::string m_Err;
 };
 
-// args[0] is the program's name as it sees it.
-inline RunResult RunProgram(const char* binary, std::vector<std::string> args, const TempDir& scratch) {
+// Starts the program with its outputs caught; args[0] is the program's name
+// as it sees it.
+inline pid_t StartProgram(const char* binary, std::vector<std::string> args, const TempDir& scratch) {
     fflush(stdout);
     pid_t pid = fork();
     if (pid == 0) {
@@ -32,7 +34,15 @@ inline RunResult RunProgram(const char* binary, std::vector<std::string> args, c
         execv(binary, argv.data());
         _exit(127);
     }
+    return pid;
+}
+
+inline RunResult FinishProgram(pid_t pid, const TempDir& scratch) {
     int status = 0;
     waitpid(pid, &status, 0);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, scratch.Read("out"), scratch.Read("err")};
+}
+
+inline RunResult RunProgram(const char* binary, std::vector<std::string> args, const TempDir& scratch) {
+    return FinishProgram(StartProgram(binary, std::move(args), scratch), scratch);
 }

@@ -51,25 +51,13 @@ protected:
     // Runs segzip as Run does, but sends it `signal` once `part` exists.
     RunResult RunSignalled(std::vector<std::string> args, const std::string& part, int signal) {
         args.insert(args.begin(), "segzip");
-        fflush(stdout);
-        pid_t pid = fork();
-        if (pid == 0) {
-            dup2(open(m_Dir.Path("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
-            dup2(open(m_Dir.Path("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
-            std::vector<char*> argv;
-            for (std::string& a : args) argv.push_back(&a[0]);
-            argv.push_back(nullptr);
-            execv(SEGZIP_BIN, argv.data());
-            _exit(127);
-        }
+        pid_t pid = StartProgram(SEGZIP_BIN, args, m_Dir);
         auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (!std::filesystem::exists(part) && std::chrono::steady_clock::now() < until)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         kill(pid, signal);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, m_Dir.Read("out"), m_Dir.Read("err")};
+        return FinishProgram(pid, m_Dir);
     }
 
     // The members' names as `list` gives them.

@@ -17,20 +17,8 @@ static bool s_StderrTerminal = false;
 bool StderrIsTerminal() { return s_StderrTerminal; }
 
 // Colour escapes pass through only to a terminal, and not when NO_COLOR is
-// set (to anything); otherwise each "ESC [ digits m" is dropped.
-static void StderrConsole(const char* text) {
-    const char* run = text;
-    for (const char* p = text; *p; ++p) {
-        if (*p != '\x1b' || s_StderrColour) continue;
-        fwrite(run, 1, static_cast<size_t>(p - run), stderr);
-        if (p[1] == '[') ++p;
-        while (p[1] >= '0' && p[1] <= '9') ++p;
-        if (p[1] == 'm') ++p;
-        run = p + 1;
-    }
-    fputs(run, stderr);
-    fflush(stderr);
-}
+// set (to anything).
+static void StderrConsole(const char* text) { ConsoleToStderr(text, s_StderrColour); }
 
 void RouteConsoleToStderr() {
 #ifndef _WIN32
