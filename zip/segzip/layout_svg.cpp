@@ -25,7 +25,7 @@ const char kStyle[] =
     ".first { fill: #1f5fa8 } .earlier { fill: #e69b00 } .again { fill: #9b30b8 } .through { fill: #b9cde6 }\n"
     ".bed { fill: #e4e4e4 } .stripe { fill: #f6f6f6 } .grid { stroke: #ccc }\n"
     ".cut { stroke: #555; stroke-width: 1.5; fill: none } .mark { fill: #d0201b }\n"
-    ".seek { stroke: #d0201b; stroke-width: 0.8; stroke-opacity: 0.75; fill: none } .back { stroke-dasharray: 3 2 }\n"
+    ".seek { stroke: #d0201b; stroke-width: 0.8; fill: none } .back { stroke-dasharray: 3 2 }\n"
     ".seektime { fill: #d0201b } .readtime { fill: #7fa7d4 }\n"
     "</style>\n";
 
