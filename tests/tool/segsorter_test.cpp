@@ -147,6 +147,26 @@ TEST_F(SegsorterTest, SharedFilesAreNotedCaseSensitivelyInListOrder) {
               "::LOADSEG::(empty)\r\n::LOADSEG::(s)\r\n::OPEN::(f.dat)\r\n");
 }
 
+// Two play-throughs' dumps, one after the other, sort as one: a segment of
+// both keeps the first run's order and gains the second's new files. The
+// second run starts with "default" again, or its first opens would join the
+// first run's last segment.
+TEST_F(SegsorterTest, ConcatenatedPlayThroughsSortIntoOneOrder) {
+    const std::string kFirst =
+        "::OPEN::(boot.cfg)    // 0ms\r\n::LOADSEG::(frontend)\r\n::OPEN::(ui\\menu.tex)\r\n::OPEN::(ui\\font.fnt)\r\n"
+        "::LOADSEG::(city)\r\n::OPEN::(city\\geo.bin)\r\n::OPEN::(city\\sky.tex)\r\n";
+    const std::string kSecond =
+        "::LOADSEG::(default)\r\n::OPEN::(boot.cfg)\r\n::OPEN::(input.cfg)\r\n::LOADSEG::(City)\r\n"
+        "::OPEN::(city\\sky.tex)\r\n::OPEN::(city\\car.bin)\r\n::OPEN::(CITY\\GEO.BIN)\r\n::LOADSEG::(desert)\r\n"
+        "::OPEN::(ui\\font.fnt)\r\n::LOADSEG::(frontend)\r\n::OPEN::(ui\\options.tex)\r\n";
+    EXPECT_EQ(Sort(kFirst + kSecond),
+              "::LOADSEG::(default)\r\n::OPEN::(boot.cfg)\r\n::OPEN::(input.cfg)\r\n"
+              "::LOADSEG::(frontend)\r\n::OPEN::(ui\\menu.tex)\r\n::OPEN::(ui\\font.fnt)  // DupSeg desert\r\n"
+              "::OPEN::(ui\\options.tex)\r\n"
+              "::LOADSEG::(city)\r\n::OPEN::(city\\geo.bin)\r\n::OPEN::(city\\sky.tex)\r\n::OPEN::(city\\car.bin)\r\n"
+              "::LOADSEG::(desert)\r\n::OPEN::(ui\\font.fnt)  // DupSeg frontend\r\n");
+}
+
 TEST_F(SegsorterTest, LongLinesArriveInPiecesAndLongNamesAreWrittenWhole) {
     // The first 4095 bytes hold no ')'; the rest of the line is a record of its own.
     std::string piece = "::OPEN::(" + std::string(4095 - 9, 'x');

@@ -240,11 +240,22 @@ TEST_F(SegzipBuild, LayoutCountsSeeksAndSpansAsWorkedOut) {
               "0 0 0 0 0.0 s3 \n"
               "7 5130 5 165 118.4 total \n");
     EXPECT_NE(run.m_Err.find("2 files of"), std::string::npos) << run.m_Err;
-    std::string svg = m_Dir.Read("hand.svg");
-    size_t extents = 0;
-    for (size_t at = 0; (at = svg.find("#1f5fa8", at)) != std::string::npos; ++at) ++extents;
-    EXPECT_EQ(extents, 7u);
-    EXPECT_NE(svg.find(">s2</text>"), std::string::npos);
+    std::string svg = m_Dir.Read("hand.svg"), size = std::to_string(std::filesystem::file_size(archive));
+    auto count = [&svg](const std::string& part) {
+        size_t found = 0;
+        for (size_t at = 0; (at = svg.find(part, at)) != std::string::npos; ++at) ++found;
+        return found;
+    };
+    EXPECT_EQ(count(size.insert(size.size() - 3, ",") + " bytes (0.19 MB), 6 members</text>"), 1u) << svg;
+    EXPECT_EQ(count("</title></rect>"), 7u) << "every read can be pointed at";
+    EXPECT_EQ(count("class=\"mark\""), 5u + 1) << "each seek marked, and the legend's";
+    size_t reread =
+        svg.find("<title>a.bin\noffset 2048, 1000 bytes\nread 4 of 4 in s2, after a seek\nread before by s1<");
+    ASSERT_NE(reread, std::string::npos) << svg;
+    EXPECT_EQ(svg.substr(svg.rfind("<rect", reread), 21), "<rect class=\"earlier\"");
+    for (const char* part : {">s2</text>", ">4 files (1 missing), 3 seeks<", ">1 to files read before, 1 back<",
+                             ">read before by an earlier segment<", ">gap over 64 KB, cut<"})
+        EXPECT_EQ(count(part), 1u) << part;
 }
 
 // Ctrl-C, a terminal closing and a polite kill remove the .part; a build
