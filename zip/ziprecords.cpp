@@ -1,5 +1,7 @@
 #include "zip/ziprecords.h"
 
+#include "core/strings.h"
+
 #include <cstring>
 #include <ctime>
 
@@ -49,26 +51,6 @@ void PutFields(std::vector<uint8_t>* out, const MemberRecord& m, uint16_t extraL
     Put16(out, extraLength);
 }
 
-// The length of the UTF-8 sequence that starts with lead, 0 when no
-// sequence may start with it (overlong two-byte leads and past U+10FFFF
-// included).
-int SequenceLength(uint8_t lead) {
-    if (lead >= 0xC2 && lead <= 0xDF) return 2;
-    if (lead >= 0xE0 && lead <= 0xEF) return 3;
-    if (lead >= 0xF0 && lead <= 0xF4) return 4;
-    return 0;
-}
-
-// The second byte's range narrows for the leads that could otherwise spell
-// an overlong form, a surrogate or a code point past U+10FFFF.
-bool SecondByteFits(uint8_t lead, uint8_t second) {
-    if (lead == 0xE0) return second >= 0xA0 && second <= 0xBF;
-    if (lead == 0xED) return second >= 0x80 && second <= 0x9F;
-    if (lead == 0xF0) return second >= 0x90 && second <= 0xBF;
-    if (lead == 0xF4) return second >= 0x80 && second <= 0x8F;
-    return second >= 0x80 && second <= 0xBF;
-}
-
 }  // namespace
 
 uint16_t ZipPaddingFor(uint64_t headerAt, uint16_t nameLength, uint32_t align) {
@@ -78,19 +60,10 @@ uint16_t ZipPaddingFor(uint64_t headerAt, uint16_t nameLength, uint32_t align) {
 }
 
 bool IsUtf8BeyondAscii(const char* name) {
-    const uint8_t* p = reinterpret_cast<const uint8_t*>(name);
     bool beyond = false;
-    while (*p) {
-        if (*p < 0x80) {
-            ++p;
-            continue;
-        }
-        int length = SequenceLength(*p);
-        if (length == 0 || !SecondByteFits(p[0], p[1])) return false;
-        for (int i = 2; i < length; ++i)
-            if ((p[i] & 0xC0) != 0x80) return false;
-        beyond = true;
-        p += length;
+    for (int length; *name; name += length) {
+        if ((length = Utf8Length(name)) == 0) return false;
+        beyond |= length > 1;
     }
     return beyond;
 }

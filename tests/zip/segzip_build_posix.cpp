@@ -220,7 +220,7 @@ TEST_F(SegzipBuild, LayoutCountsSeeksAndSpansAsWorkedOut) {
     std::string sorted = m_Dir.Write("hand.sorted",
                                      "::LOADSEG::(s1)\r\n::OPEN::(a.bin)\r\n::OPEN::(B.BIN)\r\n::OPEN::(c.bin)\r\n"
                                      "::LOADSEG::(s2)\r\n::OPEN::(d.bin)\r\n::OPEN::(e.bin)\r\n::OPEN::(f.bin)\r\n"
-                                     "::OPEN::(a.bin)\r\n::OPEN::(missing.bin)\r\n::LOADSEG::(s3)\r\n"
+                                     "::OPEN::(a.bin)\r\n::OPEN::(missing.bin)\r\n::LOADSEG::(s\xe9" "3)\r\n"
                                      "::OPEN::(missing.bin)\r\n");
     RunResult run = Run({"layout", "--seek-ms", "10", "--mbps=1", "--svg", m_Dir.Path("hand.svg"), archive, sorted});
     ASSERT_EQ(run.m_Status, 0) << run.m_Err;
@@ -237,7 +237,7 @@ TEST_F(SegzipBuild, LayoutCountsSeeksAndSpansAsWorkedOut) {
     EXPECT_EQ(rows,
               "3 4010 2 97 24.8 s1 \n"
               "4 1120 3 68 93.6 s2 \n"
-              "0 0 0 0 0.0 s3 \n"
+              "0 0 0 0 0.0 s\xe9" "3 \n"
               "7 5130 5 165 118.4 total \n");
     EXPECT_NE(run.m_Err.find("2 files of"), std::string::npos) << run.m_Err;
     std::string svg = m_Dir.Read("hand.svg"), size = std::to_string(std::filesystem::file_size(archive));
@@ -253,7 +253,8 @@ TEST_F(SegzipBuild, LayoutCountsSeeksAndSpansAsWorkedOut) {
         svg.find("<title>a.bin\noffset 2048, 1000 bytes\nread 4 of 4 in s2, after a seek\nread before by s1<");
     ASSERT_NE(reread, std::string::npos) << svg;
     EXPECT_EQ(svg.substr(svg.rfind("<rect", reread), 21), "<rect class=\"earlier\"");
-    for (const char* part : {">s2</text>", ">4 files (1 missing), 3 seeks<", ">1 to files read before, 1 back<",
+    EXPECT_EQ(svg.find('\xe9'), std::string::npos) << "a byte that is not UTF-8 is not XML";
+    for (const char* part : {">s2</text>", ">s&#xE9;3</text>", ">4 files (1 missing), 3 seeks<", ">1 to files read before, 1 back<",
                              ">read before by an earlier segment<", ">gap over 64 KB, cut<"})
         EXPECT_EQ(count(part), 1u) << part;
 }

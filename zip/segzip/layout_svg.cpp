@@ -3,6 +3,8 @@
 // what that costs.
 #include "zip/segzip/layout_svg.h"
 
+#include "core/strings.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -161,15 +163,29 @@ void Row(FILE* svg, double top, const LayoutPicture& picture, const TrackRow& ro
 
 }  // namespace
 
+static std::string LatinOne(char c) {
+    char reference[8];
+    snprintf(reference, sizeof reference, "&#x%02X;", static_cast<unsigned char>(c));
+    return reference;
+}
+
+// Names are 8-bit text: UTF-8 passes as it is, and a byte that is not part
+// of a UTF-8 character (a name written in a Windows code page, most likely)
+// is shown as the Latin-1 character of its value, since a stray byte would
+// make the whole picture unreadable XML.
 std::string Escaped(const std::string& text) {
     std::string out;
-    for (char c : text) {
+    for (size_t i = 0; i < text.size();) {
+        char c = text[i];
+        int length = Utf8Length(text.c_str() + i);
         if (c == '&') out += "&amp;";
         else if (c == '<') out += "&lt;";
         else if (c == '>') out += "&gt;";
         else if (c == '"') out += "&quot;";
         else if (c >= 0 && c < ' ' && c != '\n') out += '?';  // not allowed in XML
-        else out += c;
+        else if (length == 0) out += LatinOne(c);
+        else out.append(text, i, static_cast<size_t>(length));
+        i += length > 1 ? static_cast<size_t>(length) : 1;
     }
     return out;
 }
