@@ -5,10 +5,13 @@
 
 #include "core/strings.h"
 #include "core/timer.h"
+#include "data/assetpath.h"
+#include "zip/zipfile.h"
 
 const LoadClock s_SystemLoadClock = {GetTimeMs, Timer::Ticks};
 const LoadClock* s_LoadClock = &s_SystemLoadClock;
 uint32_t s_LastOpenTime = 0;
+bool s_StreamLoadLog = false;
 
 const uint32_t kRedAfterMs = 25;
 
@@ -57,4 +60,23 @@ void WriteOpenRecord(const char* name) {
     Displayf("::OPEN::(%s)    // %s%dms%s", lowered, slow ? "\x1b[31m" : "",
              static_cast<int32_t>(elapsed), slow ? "\x1b[0m" : "");
     s_LastOpenTime = s_LoadClock->TimeMs();
+}
+
+// Letters and separators as LowerPath leaves them.
+static char Folded(char c) {
+    if (c >= 'A' && c <= 'Z') return static_cast<char>(c + ('a' - 'A'));
+    return c == '/' ? '\\' : c;
+}
+
+static const char* PastAssetPath(const char* name) {
+    size_t i = 0;
+    while (s_AssetPath[i] && Folded(name[i]) == Folded(s_AssetPath[i])) ++i;
+    return s_AssetPath[i] ? name : name + i;
+}
+
+// An archive member's open is the zip layer's to record.
+void RecordStreamOpen(const char* name, const FileDevice* device) {
+    if (!s_StreamLoadLog || device == &ZipDevice.m_Device) return;
+    StartLoadClock();
+    WriteOpenRecord(PastAssetPath(name));
 }
