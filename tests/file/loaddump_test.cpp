@@ -3,8 +3,8 @@
 // members are, so that either dump sorts into the same load order.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
+#include <vector>
 
 #include "file/filemapper.h"
 #include "file/loaddump.h"
@@ -17,120 +17,70 @@
 
 namespace {
 
-const char* const kMembers[] = {"Data/UI/Menu.txt", "data/rooms/hall.txt", "data/Tex/Stone.txt",
-                                "data/rooms/yard.txt"};
-// "segment NAME" starts a segment, "save NAME" opens a file for writing;
-// anything else is a member, loaded.
-const char* const kLoads[] = {"segment boot", "Data/UI/Menu.txt",   "save save.txt",
-                              "segment hall", "data/rooms/hall.txt", "data/Tex/Stone.txt",
-                              "segment yard", "data/Tex/Stone.txt",  "data/rooms/yard.txt",
-                              "Data/UI/Menu.txt"};
-
-class LoadDumpTest : public ::testing::Test {
-protected:
-    void TearDown() override {
-        s_StreamLoadLog = s_ZipLoadLog = false;
-        datAssetManager::SetPath("");
-        zipFile::UnmountAll();
+// A segment at the longest name a dump carries, then one a character longer:
+// refused, so its files stay in the one before. The saved file is opened for
+// writing, which is never recorded.
+TEST(LoadDump, LooseFilesSortIntoTheLoadOrderOfTheirArchive) {
+    TempDir dir;
+    const std::string longest(kLongestSegmentName, 's');
+    const std::vector<std::string> loads = {
+        "|boot",  "Data/UI/Menu.txt",   "save.txt",         "|" + longest,      "data/rooms/hall.txt",
+        "data/Tex/Stone.txt", "|" + longest + "s", "data/rooms/yard.txt", "Data/UI/Menu.txt"};
+    std::vector<ZipMember> members;
+    for (const char* name : {"Data/UI/Menu.txt", "data/rooms/hall.txt", "data/Tex/Stone.txt", "data/rooms/yard.txt"}) {
+        std::filesystem::create_directories(std::filesystem::path(dir.Path("game/") + name).parent_path());
+        dir.Write(std::string("game/") + name, name);
+        members.push_back({name, name, members.size() % 2 == 1});
     }
-
-    // What the display channel printed while kLoads ran.
-    std::string Load() {
-        datAssetManager::SetPath(m_Dir.Path("game").c_str());
-        m_Dir.Write("game/save.txt", "");
+    dir.Write("game/save.txt", "");
+    dir.Write("game.zip", BuildZip(members));
+    datAssetManager::SetPath(dir.Path("game").c_str());
+    auto load = [&] {
         CaptureSystem capture;
-        for (const char* step : kLoads) {
-            if (strncmp(step, "segment ", 8) == 0) {
-                EXPECT_TRUE(StartLoadSegment(step + 8));
+        for (const std::string& step : loads) {
+            if (step[0] == '|') {
+                EXPECT_EQ(step.size() <= longest.size() + 1, StartLoadSegment(step.c_str() + 1));
                 continue;
             }
-            bool save = strncmp(step, "save ", 5) == 0;
-            Stream* s = Stream::Open(m_Dir.Path(std::string("game/") + (save ? step + 5 : step)).c_str(), !save);
+            Stream* s = Stream::Open(dir.Path("game/" + step).c_str(), step != "save.txt");
             EXPECT_NE(nullptr, s) << step;
             if (s) s->Close();
         }
+        EXPECT_NE(std::string::npos, capture.m_Console.find("Error: Segment 'ssss")) << "the refusal is told";
         return capture.m_Console;
-    }
-
-    std::string Sort(const std::string& dump) {
-        std::string in = m_Dir.Write("dump.txt", dump);
-        if (ProcessDump(in.c_str(), m_Dir.Path("sorted.txt").c_str(), nullptr) != 1) return "<failed>";
-        return m_Dir.Read("sorted.txt");
-    }
-
-    static size_t Opens(const std::string& dump) {
-        size_t count = 0;
-        for (size_t at = 0; (at = dump.find("::OPEN::(", at)) != std::string::npos; ++at) ++count;
-        return count;
-    }
-
-    TempDir m_Dir;
-};
-
-TEST_F(LoadDumpTest, LooseFilesSortIntoTheLoadOrderOfTheirArchive) {
-    std::filesystem::create_directories(m_Dir.Path("game/Data/UI"));
-    std::filesystem::create_directories(m_Dir.Path("game/data/rooms"));
-    std::filesystem::create_directories(m_Dir.Path("game/data/Tex"));
-    std::vector<ZipMember> members;
-    for (const char* name : kMembers) {
-        m_Dir.Write(std::string("game/") + name, name);
-        members.push_back({name, name, members.size() % 2 == 1});
-    }
-    m_Dir.Write("game.zip", BuildZip(members));
+    };
+    auto sort = [&](const std::string& dump) {
+        dir.Write("dump", dump);
+        EXPECT_EQ(1, ProcessDump(dir.Path("dump").c_str(), dir.Path("sorted").c_str(), nullptr));
+        return dir.Read("sorted");
+    };
 
     s_StreamLoadLog = true;
-    const std::string loose = Load();
-    // The same loads served by the archive, with both kinds of record asked
-    // for: the archive's members are recorded by the zip layer alone.
+    const std::string loose = load();
+    // The same loads from the archive, with both kinds of record asked for:
+    // its members are recorded by the zip layer alone.
     FileMapEntry row;
     ASSERT_TRUE(ParseFileMapRow("data/=local,zip", &row));
     FileMapper* mapper = NewFileMapper(&row, 1);
     ASSERT_TRUE(mapper && InstallFileMapper(mapper));
-    ASSERT_NE(nullptr, zipFile::Mount(m_Dir.Path("game.zip").c_str(), 0));
+    ASSERT_NE(nullptr, zipFile::Mount(dir.Path("game.zip").c_str(), 0));
     s_ZipLoadLog = true;
-    const std::string archived = Load();
+    const std::string archived = load();
     s_StreamLoadLog = s_ZipLoadLog = false;
     zipFile::UnmountAll();
     EXPECT_TRUE(RemoveFileMapper());
     DeleteFileMapper(mapper);
+    datAssetManager::SetPath("");
 
-    EXPECT_EQ(6u, Opens(loose)) << loose;
-    EXPECT_EQ(6u, Opens(archived)) << archived;
-    const std::string sorted =
-        "::LOADSEG::(boot)\r\n"
-        "::OPEN::(data\\ui\\menu.txt)  // DupSeg yard\r\n"
-        "::LOADSEG::(hall)\r\n"
-        "::OPEN::(data\\rooms\\hall.txt)\r\n"
-        "::OPEN::(data\\tex\\stone.txt)  // DupSeg yard\r\n"
-        "::LOADSEG::(yard)\r\n"
-        "::OPEN::(data\\tex\\stone.txt)  // DupSeg hall\r\n"
-        "::OPEN::(data\\rooms\\yard.txt)\r\n"
-        "::OPEN::(data\\ui\\menu.txt)  // DupSeg boot\r\n";
-    EXPECT_EQ(sorted, Sort(loose)) << loose;
-    EXPECT_EQ(sorted, Sort(archived)) << archived;
-}
-
-TEST(LoadSegment, NamesADumpCannotCarryWholeAreRefusedWithNothingWritten) {
-    const std::string longest(kLongestSegmentName, 's');
-    const struct {
-        std::string m_Name;
-        bool m_Started;
-        const char* m_Said;
-    } cases[] = {
-        {longest, true, nullptr},
-        {longest + "s", false, "Error: Segment 'ssss"},
-        {"two\nlines", false, "Error: Segment 'two...'"},
-        {"x)y", true, "Warning: Segment 'x)y' will be read back from a load dump as 'x'"},
-    };
-    for (const auto& c : cases) {
-        CaptureSystem capture;
-        EXPECT_EQ(c.m_Started, StartLoadSegment(c.m_Name.c_str())) << c.m_Name;
-        const std::string& said = capture.m_Console;
-        EXPECT_EQ(c.m_Started, said.find("::LOADSEG::(" + c.m_Name + ")") != std::string::npos) << said;
-        EXPECT_EQ(c.m_Started, said.find("::LOADSEG::") != std::string::npos) << said;
-        if (c.m_Said) EXPECT_NE(std::string::npos, said.find(c.m_Said)) << said;
-        else EXPECT_EQ(std::string::npos, said.find("Error")) << said;
-    }
+    size_t opens = 0;
+    for (size_t at = 0; (at = archived.find("::OPEN::(", at)) != std::string::npos; ++at) ++opens;
+    EXPECT_EQ(5u, opens) << archived;
+    const std::string sorted = "::LOADSEG::(boot)\r\n::OPEN::(data\\ui\\menu.txt)  // DupSeg " + longest +
+                               "\r\n::LOADSEG::(" + longest +
+                               ")\r\n::OPEN::(data\\rooms\\hall.txt)\r\n::OPEN::(data\\tex\\stone.txt)\r\n"
+                               "::OPEN::(data\\rooms\\yard.txt)\r\n::OPEN::(data\\ui\\menu.txt)  // DupSeg boot\r\n";
+    EXPECT_EQ(sorted, sort(loose)) << loose;
+    EXPECT_EQ(sorted, sort(archived)) << archived;
 }
 
 }  // namespace
