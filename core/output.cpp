@@ -33,7 +33,6 @@ static const char* const kPrefix[6] = {
 static const char* const kSuffix[6] = {
     "", "\x1b[0m\n", "\x1b[0m\n", "\x1b[0m\n", "\x1b[0m\n", "\x1b[0m\n",
 };
-const int kMessageSize = 488;
 const int kLineSize = 512;
 const int kColourEscapeLength = 5;  // "\e[31m" and its kind
 

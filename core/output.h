@@ -58,5 +58,8 @@ extern std::atomic<bool> s_Aborted;
 // Created on the first message.
 extern struct plat::Sema* OutputSema;
 
+// A message's text, terminator included: the channels cut anything longer.
+const int kMessageSize = 488;
+
 // Status of a process ended by the fatal stop when no debugger resumes it.
 const int kFatalExitStatus = 3;

@@ -9,6 +9,7 @@
 #include "core/output.h"
 #include "core/strings.h"
 #include "file/filemapper.h"
+#include "file/loaddump.h"
 
 Stream s_StreamTable[kMaxStreams];
 static uint8_t s_StreamBuffers[kMaxStreams][kStreamBufferSize];
@@ -93,6 +94,7 @@ Stream* Stream::Open(const char* name, bool readOnly) {
     }
     Stream* stream = AllocHandle(name, handle, *device);
     FinishOpen(handle);
+    if (readOnly && stream) RecordStreamOpen(name, stream->m_Device);
     return stream;
 }
 

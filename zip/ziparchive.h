@@ -10,10 +10,10 @@
 #include "file/device.h"
 #include "platform/platform.h"
 
-// The open members, each archive's file position and the load-dump clock are
-// shared by every thread: each call into the zip layer (a device slot, a
-// mount, an unmount) holds this lock for its whole length, so calls from two
-// threads run one after the other. Recursive: a fatal stop inside a call
+// The open members and each archive's file position are shared by every
+// thread: each call into the zip layer (a device slot, a mount, an unmount)
+// holds this lock for its whole length, so calls from two threads run one
+// after the other. Recursive: a fatal stop inside a call
 // closes the streams, members among them, on the same thread.
 extern std::recursive_mutex s_ZipLock;
 typedef std::lock_guard<std::recursive_mutex> ZipLockGuard;

@@ -7,37 +7,15 @@
 #include "core/memory.h"
 #include "core/output.h"
 #include "core/strings.h"
-#include "core/timer.h"
+#include "file/loaddump.h"
 #include "zip/ziparchive.h"
 #include "zip/zipfile.h"
 
 zipHandle s_ZipHandles[maxZipHandles];
 std::recursive_mutex s_ZipLock;
 bool s_ZipLoadLog = false;
-uint32_t s_LastOpenTime = 0;
 
-const ZipClock s_SystemZipClock = {GetTimeMs, Timer::Ticks};
-const ZipClock* s_ZipClock = &s_SystemZipClock;
-
-const uint32_t kRedAfterMs = 25;
 const uint32_t kPageSize = 2048;
-
-// ------------------------------------------------------ load-dump record
-
-static void StartLoadClock() {
-    if (s_LastOpenTime == 0) s_LastOpenTime = s_ZipClock->TimeMs();
-}
-
-static void WriteOpenRecord(const char* name) {
-    char lowered[kZipNameLength];
-    SafeStrncpy(lowered, name, sizeof lowered);
-    LowerPath(lowered, lowered);
-    uint32_t elapsed = s_ZipClock->TimeMs() - s_LastOpenTime;
-    bool slow = elapsed > kRedAfterMs;
-    Displayf("::OPEN::(%s)    // %s%dms%s", lowered, slow ? "\x1b[31m" : "",
-             static_cast<int32_t>(elapsed), slow ? "\x1b[0m" : "");
-    s_LastOpenTime = s_ZipClock->TimeMs();
-}
 
 // ------------------------------------------------------------ inflate
 

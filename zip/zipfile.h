@@ -134,21 +134,11 @@ extern bool s_ZipLoadLog;
 // after naming itself, unless this is false: then that read fails with -1, so
 // that a checker can report the member and go on to the next.
 extern bool s_ZipBadDataFatal;
-extern uint32_t s_LastOpenTime;
 extern const char zipNameChars[64];
 
 // The name mode the first mount puts every directory in; later mounts follow
 // the mode already in force, since lookups use one mode for all archives.
 extern ZipNameMode s_ZipNameMode;
-
-// Where the zip layer reads the time: the millisecond clock of the load-dump
-// records and the tick counter that times member reads.
-struct ZipClock {
-    uint32_t (*TimeMs)();
-    uint32_t (*Ticks)();
-};
-extern const ZipClock s_SystemZipClock;
-extern const ZipClock* s_ZipClock;
 
 int32_t PackZipName(uint8_t* output, const char* name);
 char* UnpackZipName(char* output, const zipEntry* entry);

@@ -4,6 +4,7 @@
 
 #include "core/output.h"
 #include "core/timer.h"
+#include "file/loaddump.h"
 #include "zip/zipfile.h"
 
 const int32_t kInputPiece = 4096;
@@ -95,7 +96,7 @@ static int32_t ReadDeflated(zipHandle* h, void* buffer, int32_t count) {
 
 static Timer StartTimer() {
     Timer timer;  // the first one calibrates the tick rate
-    timer.m_Start = s_ZipClock->Ticks();
+    timer.m_Start = s_LoadClock->Ticks();
     return timer;
 }
 
@@ -106,9 +107,9 @@ int32_t zipHandle::Read(void* buffer, int32_t count) {
     Timer timer = StartTimer();
     int32_t result = IsStored(m_Entry) ? ReadStored(this, buffer, count)
                                        : ReadDeflated(this, buffer, count);
-    if (timer.ElapsedMs(s_ZipClock->Ticks()) > kSlowReadMs)
+    if (timer.ElapsedMs(s_LoadClock->Ticks()) > kSlowReadMs)
         Displayf("\x1b[32m%d bytes read, time = %f\x1b[0m", count,
-                 static_cast<double>(timer.ElapsedMs(s_ZipClock->Ticks())));
+                 static_cast<double>(timer.ElapsedMs(s_LoadClock->Ticks())));
     return result;
 }
 

@@ -9,6 +9,7 @@
 #include "core/output.h"
 #include "core/strings.h"
 #include "file/filemapper.h"
+#include "file/loaddump.h"
 #include "file/stream.h"
 #include "zip/ziparchive.h"
 #include "zip/zipfile.h"
@@ -339,5 +340,5 @@ void zipFile::UnmountAll() {
     s_ZipFiles = s_CurrentZip = nullptr;
     s_PackedNames = s_FrontCoded = s_ZipAvailable = s_ZipSelected = false;
     s_BaseDevice = nullptr;
-    s_LastOpenTime = 0;
+    ResetLoadClock();
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/timer.h"
+#include "file/loaddump.h"
 #include "file/stream.h"
 #include "support/capture_system.h"
 #include "support/memory_device.h"
@@ -31,7 +32,7 @@ protected:
         zipFile::UnmountAll();
         s_ZipNameMode = kZipNamesPlain;
         s_ZipLoadLog = false;
-        s_ZipClock = &s_SystemZipClock;
+        s_LoadClock = &s_SystemLoadClock;
         s_ReadDevice = s_WriteDevice = &LocalDevice.m_Device;
     }
 
@@ -160,12 +161,12 @@ uint32_t s_FakeTicks = 0;
 uint32_t s_TickStep = 0;
 uint32_t FakeMs() { return s_FakeMs; }
 uint32_t FakeTicks() { return s_FakeTicks += s_TickStep; }
-const ZipClock kFakeClock = {FakeMs, FakeTicks};
+const LoadClock kFakeClock = {FakeMs, FakeTicks};
 
 TEST_F(ZipDeviceTest, OpenRecordsTurnRedAbove25Ms) {
     CaptureSystem capture;
     ASSERT_TRUE(Mount({{"Maps/Level1.DAT", "x"}, {"b.dat", "y"}}));
-    s_ZipClock = &kFakeClock;
+    s_LoadClock = &kFakeClock;
     s_ZipLoadLog = true;
     s_FakeMs = 1000;
     zipFile::zipOpen("b.dat", 1);  // starts the clock: 0 ms
@@ -188,7 +189,7 @@ TEST_F(ZipDeviceTest, ReadsSlowerThan100MsAreReported) {
     MsPerTick = 1.0f;
     SecsPerTick = 0.001f;
     ASSERT_TRUE(Mount({{"a.dat", Pattern(1000)}}));
-    s_ZipClock = &kFakeClock;
+    s_LoadClock = &kFakeClock;
     int32_t h = zipFile::zipOpen("a.dat", 1);
     char buffer[4096];
     s_TickStep = 100;  // exactly 100.0 ms
