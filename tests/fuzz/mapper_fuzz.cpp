@@ -130,7 +130,6 @@ struct PlainSlot {
     int32_t m_Handle = -1;
     uint8_t m_Device = 0;
     bool m_Zip = false;
-    bool m_Inner = false;  // remembered by the zip layer for its archive file
 };
 
 struct Plain {
@@ -190,8 +189,11 @@ bool RowTakes(const std::string& prefix, const std::string& name, const std::str
     return name == prefix || rest == prefix;
 }
 
-const PlainRow* PlainMatch(const std::string& name) {
-    if (name.size() >= size_t(FNAME_LENGTH) || s_Plain.Remembered() >= kMappedHandles) return nullptr;
+// Eight remembered streams keep a stream's name from every row, never a
+// device's own file's.
+const PlainRow* PlainMatch(const std::string& name, bool inner) {
+    if (name.size() >= size_t(FNAME_LENGTH)) return nullptr;
+    if (!inner && s_Plain.Remembered() >= kMappedHandles) return nullptr;
     std::string folded = Folded(name);
     std::string rest = folded.substr(std::min(s_Plain.m_Asset.size(), folded.size()));
     for (const PlainRow& row : s_Plain.m_Rows)
@@ -204,7 +206,7 @@ bool PlainSelect(const std::string& name, bool inner) {
     if (name.size() >= size_t(FNAME_LENGTH)) p.m_Asserts.push_back("strlen(filename) < FNAME_LENGTH");
     if (!PlainOpens(inner)) return false;
     p.m_Held.clear();
-    const PlainRow* row = PlainMatch(name);
+    const PlainRow* row = PlainMatch(name, inner);
     p.m_Mapped = row != nullptr;
     if (!row) return false;
     PlainZip(!inner && row->m_Zip != 0);
@@ -215,27 +217,21 @@ bool PlainSelect(const std::string& name, bool inner) {
     return true;
 }
 
-// Slot order: the zip layer's archive files from the first slot up, stream
-// files from the last slot down.
-int SlotAt(int i, bool inner) { return inner ? i : kMappedHandles - 1 - i; }
-
-// A bracket finds a handle of its own kind before one of the other kind.
-int PlainFind(int32_t handle, bool inner) {
+// The first slot holding the handle, whichever bracket asks.
+int PlainFind(int32_t handle) {
     if (handle < 0) return -1;
-    for (bool own : {true, false})
-        for (int i = 0; i < kMappedHandles; ++i) {
-            const PlainSlot& s = s_Plain.m_Slots[SlotAt(i, inner)];
-            if (s.m_Handle == handle && s.m_Inner == (own == inner)) return SlotAt(i, inner);
-        }
+    for (int k = 0; k < kMappedHandles; ++k)
+        if (s_Plain.m_Slots[k].m_Handle == handle) return k;
     return -1;
 }
 
+// Only streams' handles are remembered, in the first free slot: a file a
+// device opens for itself (an archive) keeps its own device.
 void PlainRemember(int32_t handle, bool inner) {
-    if (handle < 0) return;
-    for (int i = 0; i < kMappedHandles; ++i) {
-        PlainSlot& s = s_Plain.m_Slots[SlotAt(i, inner)];
+    if (handle < 0 || inner) return;
+    for (PlainSlot& s : s_Plain.m_Slots) {
         if (s.m_Handle != -1) continue;
-        s = {handle, s_Plain.m_Now.m_Device, s_Plain.m_Now.m_Zip, inner};
+        s = {handle, s_Plain.m_Now.m_Device, s_Plain.m_Now.m_Zip};
         return;
     }
 }
@@ -256,7 +252,7 @@ bool PlainFinish(int32_t handle, bool inner) {
 
 bool PlainEnter(int32_t handle, bool inner) {
     if (!PlainOpens(inner)) return false;
-    int k = PlainFind(handle, inner);
+    int k = PlainFind(handle);
     if (k < 0) return false;
     PlainZip(!inner && s_Plain.m_Slots[k].m_Zip);
     PlainSwitch(s_Plain.m_Slots[k].m_Device);
@@ -269,7 +265,7 @@ void PlainLeave(bool inner) {
 
 void PlainForget(int32_t handle, bool inner) {
     if (!PlainCloses(inner)) return;
-    int k = PlainFind(handle, inner);
+    int k = PlainFind(handle);
     if (k >= 0) s_Plain.m_Slots[k] = PlainSlot();
     PlainRestore(inner);
 }
@@ -301,9 +297,8 @@ void DumpSlots() {
     for (int k = 0; k < kMappedHandles; ++k) {
         const MappedHandle& real = s_Mapper->m_Handles[k];
         const PlainSlot& plain = s_Plain.m_Slots[k];
-        fprintf(stderr, "slot %d: mapper %d@%d%s, model %d@%d%s%s\n", k, real.m_Handle, real.m_DeviceId,
-                real.m_UseZip ? "z" : "", plain.m_Handle, plain.m_Device, plain.m_Zip ? "z" : "",
-                plain.m_Inner ? " (inner)" : "");
+        fprintf(stderr, "slot %d: mapper %d@%d%s, model %d@%d%s\n", k, real.m_Handle, real.m_DeviceId,
+                real.m_UseZip ? "z" : "", plain.m_Handle, plain.m_Device, plain.m_Zip ? "z" : "");
     }
 }
 
@@ -639,19 +634,19 @@ void SetUp(Input& in, uint8_t flags) {
     SetPath(AssetText(in));
 }
 
-// Closes what is open: the nesting back to 0, then every remembered handle
-// with the kind of bracket that remembered it.
+// Closes what is open: the nesting back to 0, then every remembered handle,
+// as its stream would close it.
 void CloseEverything() {
     while (s_Plain.m_Depth > 0) Leave(false);
     while (s_Plain.m_Depth < 0) Enter(-1, false);
-    // Each close forgets one slot of its kind with that number, though with
-    // numbers repeated not necessarily the one picked here.
+    // Each close forgets one slot with that number, though with numbers
+    // repeated not necessarily the one picked here.
     while (s_Plain.Remembered() > 0) {
         const PlainSlot* slot = s_Plain.m_Slots;
         while (slot->m_Handle == -1) ++slot;
         PlainSlot open = *slot;
-        Enter(open.m_Handle, open.m_Inner);
-        Forget(open.m_Handle, open.m_Inner);
+        Enter(open.m_Handle, false);
+        Forget(open.m_Handle, false);
     }
     Check(s_Mapper->m_RefCount == 0 && s_Mapper->m_OpenCount == 0, "counts back to 0");
     Check(RemoveFileMapper() && s_FileMapper == nullptr, "removed at the end");
