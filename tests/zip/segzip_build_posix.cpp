@@ -175,10 +175,11 @@ TEST_F(SegzipBuild, FailuresSayWhyAndLeaveNothing) {
         {{"build", "@huge2", "@new.zip"}, 1, "'big.bin' is 2 GiB or more; archive members must be smaller", "new.zip"},
         {{"build", "@huge4", "@new.zip"}, 1, "'big.bin' is 2 GiB or more; archive members must be smaller", "new.zip"},
         {{"build", "--names-from", "@missing.sorted", "@tree", "@new.zip"}, 1, "Cannot open sorted file", "new.zip"},
-        {{"build", "--level", "0", "@tree", "@new.zip"}, 1, "usage:", "new.zip"},
-        {{"build", "--align", "4096", "@tree", "@new.zip"}, 1, "usage:", "new.zip"},
-        {{"build", "@tree"}, 1, "usage:", "new.zip"},
-        {{"layout", "--mbps", "0", "@a.zip", "@s"}, 1, "usage:", "new.zip"},
+        {{"build", "--level", "0", "@tree", "@new.zip"}, 1, "build: --level must be 1 to 9, not '0'", "new.zip"},
+        {{"build", "--align=4096", "@tree", "@new.zip"}, 1, "--align must be 2048 or none, not '4096'", "new.zip"},
+        {{"build", "@tree"}, 1, "build: wants SOURCEDIR OUT.zip, not 1 operand", "new.zip"},
+        {{"build", "@tree", "-"}, 1, "OUT.zip cannot be '-': a zip needs a seekable file", "new.zip"},
+        {{"layout", "--mbps", "0", "@a.zip", "@s"}, 1, "--mbps must be 0.001 to 1000000, not '0'", "new.zip"},
         {{"layout", "@nothere.zip", "@missing.sorted"}, 1, "Cannot open sorted file", "new.zip"},
     };
     auto expand = [this](std::string text) {
@@ -245,6 +246,9 @@ TEST_F(SegzipBuild, LayoutCountsSeeksAndSpansAsWorkedOut) {
     for (size_t at = 0; (at = svg.find("#1f5fa8", at)) != std::string::npos; ++at) ++extents;
     EXPECT_EQ(extents, 7u);
     EXPECT_NE(svg.find(">s2</text>"), std::string::npos);
+    RunResult piped = Run({"layout", "--seek-ms", "10", "--mbps=1", "--svg", "-", archive, sorted});
+    EXPECT_EQ(piped.m_Out, svg);
+    EXPECT_NE(piped.m_Err.find(run.m_Out), std::string::npos) << "the table, to standard error: " << piped.m_Err;
 }
 
 // Ctrl-C, a terminal closing and a polite kill remove the .part; a build

@@ -2,6 +2,7 @@
 // file's order moves over an archive, and what that costs on a disc drive.
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "core/output.h"
 #include "zip/segzip/segzip.h"
@@ -60,8 +61,8 @@ double LoadMs(const SegmentFigures& f, const SegzipOptions& options) {
     return f.m_Seeks * options.m_SeekMs + static_cast<double>(f.m_Read) / (options.m_Mbps * kMegabyte) * 1000.0;
 }
 
-void PrintRow(const SegmentFigures& f, double ms, uint64_t span, const char* name) {
-    printf("%7d %12llu %7d %9llu %11.1f  %s\n", f.m_Files, static_cast<unsigned long long>(f.m_Bytes), f.m_Seeks,
+void PrintRow(FILE* table, const SegmentFigures& f, double ms, uint64_t span, const char* name) {
+    fprintf(table, "%7d %12llu %7d %9llu %11.1f  %s\n", f.m_Files, static_cast<unsigned long long>(f.m_Bytes), f.m_Seeks,
            static_cast<unsigned long long>(span), ms, name);
 }
 
@@ -77,11 +78,13 @@ std::string Escaped(const std::string& text) {
     return out;
 }
 
+bool IsStdout(const char* name) { return name && strcmp(name, "-") == 0; }
+
 // One row per segment: its members' extents across the whole archive.
 bool WriteSvg(const char* name, const char* archive, uint64_t archiveBytes,
               const std::vector<SortedSegment>& segments, const std::vector<SegmentFigures>& figures) {
     const double left = 220, width = 1000, row = 16;
-    FILE* svg = fopen(name, "w");
+    FILE* svg = IsStdout(name) ? stdout : fopen(name, "w");
     if (!svg) return false;
     double height = 40 + row * static_cast<double>(segments.size());
     fprintf(svg, "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%g\" height=\"%g\" font-family=\"sans-serif\" "
@@ -101,7 +104,7 @@ bool WriteSvg(const char* name, const char* archive, uint64_t archiveBytes,
     }
     fputs("</svg>\n", svg);
     bool ok = !ferror(svg);
-    return fclose(svg) == 0 && ok;
+    return svg == stdout ? fflush(svg) == 0 && ok : fclose(svg) == 0 && ok;
 }
 
 uint64_t ArchiveEnd(const zipFile* zip) {
@@ -120,10 +123,12 @@ int RunLayout(const SegzipOptions& options) {
     s_ZipNameMode = kZipNamesPlain;
     zipFile* zip = zipFile::Mount(options.m_Archive, 0);
     if (!zip) return 1;
-    printf("Device model: a disc drive, %g ms a seek, %g MB/s (1 MB = 1,048,576 bytes); gaps up to 64 KB read "
+    // An SVG on standard output keeps it to itself.
+    FILE* table = IsStdout(options.m_Svg) ? stderr : stdout;
+    fprintf(table, "Device model: a disc drive, %g ms a seek, %g MB/s (1 MB = 1,048,576 bytes); gaps up to 64 KB read "
            "through\n",
            options.m_SeekMs, options.m_Mbps);
-    printf("%7s %12s %7s %9s %11s  %s\n", "files", "bytes", "seeks", "sectors", "load ms", "segment");
+    fprintf(table, "%7s %12s %7s %9s %11s  %s\n", "files", "bytes", "seeks", "sectors", "load ms", "segment");
     std::vector<SegmentFigures> figures;
     SegmentFigures total;
     uint64_t totalSpan = 0;
@@ -132,7 +137,7 @@ int RunLayout(const SegzipOptions& options) {
         figures.push_back(Measure(zip, segment));
         const SegmentFigures& f = figures.back();
         double ms = LoadMs(f, options);
-        PrintRow(f, ms, f.Span(), segment.m_Name.c_str());
+        PrintRow(table, f, ms, f.Span(), segment.m_Name.c_str());
         total.m_Files += f.m_Files;
         total.m_Missing += f.m_Missing;
         total.m_Bytes += f.m_Bytes;
@@ -140,7 +145,7 @@ int RunLayout(const SegzipOptions& options) {
         totalSpan += f.Span();
         totalMs += ms;
     }
-    PrintRow(total, totalMs, totalSpan, "total");
+    PrintRow(table, total, totalMs, totalSpan, "total");
     if (total.m_Missing)
         Warningf("%d files of '%s' are not in '%s' and were not counted", total.m_Missing, sorted,
                  options.m_Archive);
