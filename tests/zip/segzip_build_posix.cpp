@@ -179,6 +179,7 @@ TEST_F(SegzipBuild, FailuresSayWhyAndLeaveNothing) {
         {{"build", "--align=4096", "@tree", "@new.zip"}, 1, "--align must be 2048 or none, not '4096'", "new.zip"},
         {{"build", "@tree"}, 1, "build: wants SOURCEDIR OUT.zip, not 1 operand", "new.zip"},
         {{"build", "@tree", "-"}, 1, "OUT.zip cannot be '-': a zip needs a seekable file", "new.zip"},
+        {{"build", "--relative-to", "@long", "@tree", "@new.zip"}, 1, "'@tree' is not inside '@long'", "new.zip"},
         {{"layout", "--mbps", "0", "@a.zip", "@s"}, 1, "--mbps must be 0.001 to 1000000, not '0'", "new.zip"},
         {{"layout", "@nothere.zip", "@missing.sorted"}, 1, "Cannot open sorted file", "new.zip"},
     };
@@ -279,6 +280,26 @@ TEST_F(SegzipBuild, InterruptedBuildsLeaveNothingAndPartsAreNeverPacked) {
         ASSERT_EQ(build.m_Status, 0) << build.m_Err;
         EXPECT_EQ(Members(out), (std::set<std::string>{"level.txt", "ui/font.fnt"}));
         EXPECT_FALSE(m_Dir.Exists("tree/game.zip.part"));
+    }
+}
+
+// Members named as a dump names them, from a folder below the game's own;
+// the link to /proc/self/mem, whose reads fail, is excluded and so never
+// read, nor reported as a link outside, and an excluded folder is not walked
+// at all. The archive, written inside, is not packed either time.
+TEST_F(SegzipBuild, ExcludedFilesStayUnreadAndNamesAreRelativeToTheGivenFolder) {
+    Put("game/data/ui/menu.txt", "menu\n");
+    Put("game/data/level.bak", "old\n");
+    Put("game/data/cache/x.bin", "x");
+    Put("game/other.txt", "outside SOURCEDIR");
+    ASSERT_EQ(symlink("/proc/self/mem", m_Dir.Path("game/data/mem.BAK").c_str()), 0);
+    std::string archive = m_Dir.Path("game/data/out.zip");
+    for (int round = 0; round < 2; ++round) {
+        RunResult build = Run({"build", "--exclude", "*.bak", "--exclude=data/cache", "--relative-to",
+                               m_Dir.Path("game"), m_Dir.Path("game/data"), archive});
+        ASSERT_EQ(build.m_Status, 0) << build.m_Err;
+        EXPECT_EQ(build.m_Err, "");
+        EXPECT_EQ(Members(archive), (std::set<std::string>{"data/ui/menu.txt"}));
     }
 }
 

@@ -31,6 +31,8 @@ const char kBuildUsage[] =
     "usage: segzip build [options] SOURCEDIR OUT.zip\n"
     "  --names-from SORTED  members in a sorted load-order file's order\n"
     "  --store PATTERN      store the members it matches, never deflate them (repeatable)\n"
+    "  --exclude PATTERN    leave out, unread, the files it matches (repeatable)\n"
+    "  --relative-to DIR    name members relative to DIR, a folder that holds SOURCEDIR\n"
     "  --level N            deflate level, 1 to 9 (default 9)\n"
     "  --align 2048|none    start stored members on a 2048-byte sector (default 2048)\n"
     "A PATTERN is matched against a member's name, ASCII case ignored: '*' matches\n"
@@ -97,6 +99,8 @@ bool ParseBuildOption(CmdWalk& walk, SegzipOptions* options) {
     double level = 0;
     if (walk.Value("--names-from", &value)) options->m_NamesFrom = value;
     else if (walk.Value("--store", &value)) options->m_Store.push_back(value);
+    else if (walk.Value("--exclude", &value)) options->m_Exclude.push_back(value);
+    else if (walk.Value("--relative-to", &value)) options->m_RelativeTo = value;
     else if (walk.Value("--level", &value)) {
         ParseNumber(walk, "--level", value, 1, 9, true, &level);
         options->m_Level = static_cast<int32_t>(level);

@@ -24,6 +24,8 @@ struct SegzipOptions {
     // build
     const char* m_NamesFrom;
     std::vector<const char*> m_Store;
+    std::vector<const char*> m_Exclude;
+    const char* m_RelativeTo;  // members are named relative to it; SOURCEDIR when null
     int32_t m_Level;
     uint32_t m_Align;
     // layout
