@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/cmdline.h"
 #include "core/output.h"
 #include "core/timer.h"
 #include "examples/loadsim/dump_output.h"
@@ -30,8 +31,15 @@ const size_t kLongestSegmentName = 4095 - 13;
 const size_t kLongestFileName = FNAME_LENGTH - 1;
 
 const char kUsage[] =
-    "Usage: loadsim [--host ADDRESS:PORT] [--mount ARCHIVE]... "
-    "[--map PREFIX=local|remote[,zip]]... [--names plain|packed|front] SCRIPT\n";
+    "usage: loadsim [--host ADDRESS:PORT] [--mount ARCHIVE]... [--map PREFIX=local|remote[,zip]]...\n"
+    "               [--names plain|packed|front] SCRIPT\n"
+    "  --host ADDRESS:PORT  connect to a file host first\n"
+    "  --mount ARCHIVE      mount an archive, opened on the device its own name maps to\n"
+    "  --map ROW            a row of the file mapper, tried in order; without rows every\n"
+    "                       name is local, and looked for in the archives when there are any\n"
+    "  --names MODE         the archives' name mode: plain (default), packed or front\n"
+    "SCRIPT ('-': standard input) names a file to load on each line; 'segment NAME'\n"
+    "starts a load segment and '#' a comment. The load dump goes to standard output.\n";
 
 struct Options {
     std::string m_HostAddress;
@@ -52,45 +60,47 @@ struct Totals {
 
 // ------------------------------------------------------------ arguments
 
-bool ParseHost(const char* text, Options* options) {
+void ParseHost(CmdWalk& walk, const char* text, Options* options) {
     const char* colon = strrchr(text, ':');
     char* end = nullptr;
     long port = colon ? strtol(colon + 1, &end, 10) : 0;
     if (!colon || colon == text || end == colon + 1 || *end || port <= 0 || port > 65535) {
-        fprintf(stderr, "loadsim: --host wants ADDRESS:PORT, not '%s'\n", text);
-        return false;
+        walk.Bad("--host wants ADDRESS:PORT, not '%s'", text);
+        return;
     }
     options->m_HostAddress.assign(text, colon);
     options->m_HostPort = static_cast<int32_t>(port);
-    return true;
 }
 
-bool ParseNames(const char* text, Options* options) {
+void ParseNames(CmdWalk& walk, const char* text, Options* options) {
     const char* const names[] = {"plain", "packed", "front"};
     for (int32_t i = 0; i < 3; ++i)
         if (strcmp(text, names[i]) == 0) {
             options->m_Names = static_cast<ZipNameMode>(i);
-            return true;
+            return;
         }
-    fprintf(stderr, "loadsim: --names is plain, packed or front, not '%s'\n", text);
-    return false;
+    walk.Bad("--names is plain, packed or front, not '%s'", text);
 }
 
-bool ParseOption(const char* option, const char* value, Options* options) {
-    if (strcmp(option, "--host") == 0) return ParseHost(value, options);
-    if (strcmp(option, "--mount") == 0) {
-        options->m_Mounts.push_back(value);
-        return true;
-    }
-    if (strcmp(option, "--names") == 0) return ParseNames(value, options);
-    if (strcmp(option, "--map") == 0) {
-        FileMapEntry row;
-        if (!ParseFileMapRow(value, &row)) return false;
-        options->m_Rows.push_back(row);
-        return true;
-    }
-    fprintf(stderr, "loadsim: unknown option '%s'\n", option);
-    return false;
+// The mapper's own complaint is silenced: it does not name the option.
+void ParseMap(CmdWalk& walk, const char* text, Options* options) {
+    FileMapEntry row;
+    uint32_t mask = OutputMask;
+    OutputMask &= ~kMaskError;
+    bool parsed = ParseFileMapRow(text, &row);
+    OutputMask = mask;
+    if (parsed) options->m_Rows.push_back(row);
+    else walk.Bad("--map wants PREFIX=local|remote[,zip], not '%s'", text);
+}
+
+bool ParseOption(CmdWalk& walk, Options* options) {
+    const char* value = nullptr;
+    if (walk.Value("--host", &value)) ParseHost(walk, value, options);
+    else if (walk.Value("--mount", &value)) options->m_Mounts.push_back(value);
+    else if (walk.Value("--names", &value)) ParseNames(walk, value, options);
+    else if (walk.Value("--map", &value)) ParseMap(walk, value, options);
+    else return false;
+    return true;
 }
 
 bool NeedsHost(const Options& options) {
@@ -99,22 +109,17 @@ bool NeedsHost(const Options& options) {
     return false;
 }
 
-bool ParseArgs(int argc, char** argv, Options* options) {
-    for (int i = 1; i < argc; ++i) {
-        if (strncmp(argv[i], "--", 2) != 0) {
-            if (options->m_Script) return false;
-            options->m_Script = argv[i];
-        } else if (i + 1 == argc || !ParseOption(argv[i], argv[i + 1], options)) {
-            return false;
-        } else {
-            ++i;
-        }
+bool ParseArgs(CmdWalk& walk, Options* options) {
+    while (walk.Next()) {
+        const char* operand = walk.Operand();
+        if (!operand && !ParseOption(walk, options)) walk.Unknown();
+        else if (operand && options->m_Script) walk.Bad("one SCRIPT only, not '%s' as well", operand);
+        else if (operand) options->m_Script = operand;
     }
-    if (NeedsHost(*options) && options->m_HostAddress.empty()) {
-        fprintf(stderr, "loadsim: a remote --map row needs --host\n");
-        return false;
-    }
-    return options->m_Script != nullptr;
+    if (walk.End() != kCmdRun) return false;
+    if (!options->m_Script) return walk.Bad("no SCRIPT given");
+    if (NeedsHost(*options) && options->m_HostAddress.empty()) return walk.Bad("a remote --map row needs --host");
+    return true;
 }
 
 // Without --map rows every name goes to the local disk, and into the
@@ -128,16 +133,20 @@ void AddDefaultRow(Options* options) {
 
 // --------------------------------------------------------------- script
 
-// A line of any length, gathered whole from fgetline's pieces, so that a long
-// one is judged as a whole and never taken for several.
-bool ReadLine(Stream* script, std::string* line) {
-    line->clear();
+// The whole script, so that a line of any length is judged as a whole and
+// never taken for several.
+bool ReadWhole(const char* name, std::string* text) {
     char piece[4096];
-    for (int32_t n; (n = fgetline(piece, sizeof piece, script)) > 0;) {
-        line->append(piece, static_cast<size_t>(n));
-        if (piece[n - 1] == '\n') return true;
+    if (strcmp(name, "-") == 0) {
+        for (size_t n; (n = fread(piece, 1, sizeof piece, stdin)) > 0;) text->append(piece, n);
+        return !ferror(stdin);
     }
-    return !line->empty();
+    Stream* script = Stream::Open(name, true);
+    if (!script) return false;
+    int32_t n = 0;
+    while ((n = script->Read(piece, sizeof piece)) > 0) text->append(piece, static_cast<size_t>(n));
+    script->Close();
+    return n == 0;
 }
 
 // The line without its comment and the blanks around it.
@@ -149,19 +158,20 @@ std::string ScriptText(const std::string& line) {
     return line.substr(start, end - start);
 }
 
-// Read before the mapper is installed: the script is a local file whatever
-// the rows say.
+// Read before the mapper is installed: the script is a local file (or
+// standard input) whatever the rows say.
 bool ReadScript(const char* name, std::vector<std::string>* lines) {
-    Stream* script = Stream::Open(name, true);
-    if (!script) {
-        fprintf(stderr, "loadsim: cannot open script '%s'\n", name);
+    std::string whole;
+    if (!ReadWhole(name, &whole)) {
+        fprintf(stderr, "loadsim: cannot read script '%s'\n", name);
         return false;
     }
-    for (std::string line; ReadLine(script, &line);) {
-        std::string text = ScriptText(line);
+    for (size_t start = 0; start < whole.size();) {
+        size_t end = std::min(whole.find('\n', start), whole.size());
+        std::string text = ScriptText(whole.substr(start, end - start));
         if (!text.empty()) lines->push_back(text);
+        start = end + 1;
     }
-    script->Close();
     return true;
 }
 
@@ -281,10 +291,8 @@ int Run(const Options& options, const std::vector<std::string>& lines) {
 int main(int argc, char** argv) {
     RouteOutput();
     Options options;
-    if (!ParseArgs(argc, argv, &options)) {
-        fputs(kUsage, stderr);
-        return kSetupFailed;
-    }
+    CmdWalk walk("loadsim", argc, argv);
+    if (!ParseArgs(walk, &options)) return walk.Answer(kUsage, kSetupFailed);
     AddDefaultRow(&options);
     std::vector<std::string> lines;
     int status = kSetupFailed;

@@ -28,10 +28,12 @@ struct HostOptions {
     int32_t m_IdleSeconds;  // 0: connections never time out
 };
 
-// Reads "[-a address] [-t seconds] root port". false, after printing the
-// usage or what is wrong, when the arguments cannot be served. Warns when the
-// address is not a loopback one: anyone who reaches the host is served.
-bool ParseHostArgs(int argc, char** argv, HostOptions* options);
+// Reads "[-a ADDRESS] [-t SECONDS] ROOT PORT" (or --address, --timeout).
+// false when there is nothing to serve: the usage or the version was asked
+// for, or what is wrong was said on standard error; *status is then the
+// process's. Warns when the address is not a loopback one: anyone who
+// reaches the host is served.
+bool ParseHostArgs(int argc, char** argv, HostOptions* options, int* status);
 
 // Joins root and a client's name, either separator accepted, into path with
 // '/' between. false when the name is empty, absolute, carries a colon (a

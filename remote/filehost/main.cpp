@@ -3,6 +3,7 @@
 
 int main(int argc, char** argv) {
     HostOptions options;
-    if (!ParseHostArgs(argc, argv, &options)) return 1;
+    int status = 1;
+    if (!ParseHostArgs(argc, argv, &options, &status)) return status;
     return RunHost(options);
 }

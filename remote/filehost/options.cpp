@@ -1,19 +1,23 @@
 // The host's command line.
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
+#include "core/cmdline.h"
 #include "core/output.h"
 #include "remote/filehost/host.h"
 
-static bool Usage() {
-    Errorf("Usage: filehost [-a address] [-t seconds] root port");
-    Printf(
-        "       serves the files under root to remote-device clients over TCP, on\n"
-        "       127.0.0.1 unless -a gives another IPv4 address; port 0 takes a free port;\n"
-        "       a connection that sends no whole request for %d seconds (-t; 0: never)\n"
-        "       is closed",
-        static_cast<int>(kHostIdleSeconds));
-    return false;
+// The defaults written in, so the text cannot fall behind them.
+static void Usage(char* text, size_t size) {
+    snprintf(text, size,
+             "usage: filehost [-a ADDRESS] [-t SECONDS] ROOT PORT\n"
+             "  -a, --address ADDRESS  the IPv4 address to listen on (default 127.0.0.1)\n"
+             "  -t, --timeout SECONDS  close a connection that sends no whole request for so\n"
+             "                         long, 0 to %d (default %d; 0: never)\n"
+             "Serves the files under ROOT to remote-device clients over TCP. PORT 0 takes a\n"
+             "free port, which the start-up line shows. Ctrl-C ends the host.\n",
+             static_cast<int>(kHostMaxIdleSeconds), static_cast<int>(kHostIdleSeconds));
 }
 
 // -1 unless the whole text is a number from 0 to most.
@@ -35,39 +39,37 @@ static bool Loopback(const char* address) {
     return strcmp(address, "localhost") == 0 || strncmp(address, "127.", 4) == 0;
 }
 
-// The options before the root and port; false when one is unknown. A root
-// that starts with '-' is still a root when nothing follows but the port.
-static bool ParseOptions(int argc, char** argv, int* next, HostOptions* options,
-                         const char** idle) {
-    for (; *next + 2 < argc && argv[*next][0] == '-'; *next += 2) {
-        if (strcmp(argv[*next], "-a") == 0)
-            options->m_Address = argv[*next + 1];
-        else if (strcmp(argv[*next], "-t") == 0)
-            *idle = argv[*next + 1];
-        else
-            return false;
+static void TakeOperands(CmdWalk& walk, const std::vector<const char*>& operands, const char* idle,
+                         HostOptions* options) {
+    int count = static_cast<int>(operands.size());
+    if (count != 2) {
+        walk.Bad("wants ROOT PORT, not %d operand%s", count, count == 1 ? "" : "s");
+        return;
     }
-    return true;
+    options->m_Root = operands[0];
+    options->m_Port = ParseNumber(operands[1], 65535);
+    if (options->m_Port < 0) walk.Bad("'%s' is not a port number (0 to 65535)", operands[1]);
+    if (idle && (options->m_IdleSeconds = ParseNumber(idle, kHostMaxIdleSeconds)) < 0)
+        walk.Bad("--timeout must be 0 to %d seconds, not '%s'", static_cast<int>(kHostMaxIdleSeconds), idle);
+    if (strlen(options->m_Root) > kHostMaxRoot || !IsDirectory(options->m_Root))
+        walk.Bad("'%s' is not a directory that can be served", options->m_Root);
 }
 
-bool ParseHostArgs(int argc, char** argv, HostOptions* options) {
+bool ParseHostArgs(int argc, char** argv, HostOptions* options, int* status) {
     *options = {"127.0.0.1", nullptr, -1, kHostIdleSeconds};
+    CmdWalk walk("filehost", argc, argv);
+    std::vector<const char*> operands;
     const char* idle = nullptr;
-    int next = 1;
-    if (!ParseOptions(argc, argv, &next, options, &idle) || argc != next + 2) return Usage();
-    options->m_Root = argv[next];
-    options->m_Port = ParseNumber(argv[next + 1], 65535);
-    if (options->m_Port < 0) {
-        Errorf("filehost: '%s' is not a port number (0 to 65535)", argv[next + 1]);
-        return false;
+    while (walk.Next()) {
+        if (const char* operand = walk.Operand()) operands.push_back(operand);
+        else if (!walk.Value("--address", &options->m_Address, "-a") && !walk.Value("--timeout", &idle, "-t"))
+            walk.Unknown();
     }
-    if (idle && (options->m_IdleSeconds = ParseNumber(idle, kHostMaxIdleSeconds)) < 0) {
-        Errorf("filehost: '%s' is not a time-out in seconds (0 to %d)", idle,
-               static_cast<int>(kHostMaxIdleSeconds));
-        return false;
-    }
-    if (strlen(options->m_Root) > kHostMaxRoot || !IsDirectory(options->m_Root)) {
-        Errorf("filehost: '%s' is not a directory that can be served", options->m_Root);
+    if (walk.End() == kCmdRun) TakeOperands(walk, operands, idle, options);
+    if (walk.End() != kCmdRun) {
+        char usage[1024];
+        Usage(usage, sizeof usage);
+        *status = walk.Answer(usage, 1);
         return false;
     }
     if (!Loopback(options->m_Address))

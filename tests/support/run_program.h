@@ -20,12 +20,14 @@ struct RunResult {
     std::string m_Err;
 };
 
-// Starts the program with its outputs caught; args[0] is the program's name
-// as it sees it.
-inline pid_t StartProgram(const char* binary, std::vector<std::string> args, const TempDir& scratch) {
+// Starts the program with its outputs caught, and its input from the file
+// `input` when given; args[0] is the program's name as it sees it.
+inline pid_t StartProgram(const char* binary, std::vector<std::string> args, const TempDir& scratch,
+                          const std::string& input = "") {
     fflush(stdout);
     pid_t pid = fork();
     if (pid == 0) {
+        if (!input.empty()) dup2(open(input.c_str(), O_RDONLY), 0);
         dup2(open(scratch.Path("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
         dup2(open(scratch.Path("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
         std::vector<char*> argv;
@@ -43,6 +45,7 @@ inline RunResult FinishProgram(pid_t pid, const TempDir& scratch) {
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, scratch.Read("out"), scratch.Read("err")};
 }
 
-inline RunResult RunProgram(const char* binary, std::vector<std::string> args, const TempDir& scratch) {
-    return FinishProgram(StartProgram(binary, std::move(args), scratch), scratch);
+inline RunResult RunProgram(const char* binary, std::vector<std::string> args, const TempDir& scratch,
+                            const std::string& input = "") {
+    return FinishProgram(StartProgram(binary, std::move(args), scratch, input), scratch);
 }

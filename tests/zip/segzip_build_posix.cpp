@@ -175,10 +175,12 @@ TEST_F(SegzipBuild, FailuresSayWhyAndLeaveNothing) {
         {{"build", "@huge2", "@new.zip"}, 1, "'big.bin' is 2 GiB or more; archive members must be smaller", "new.zip"},
         {{"build", "@huge4", "@new.zip"}, 1, "'big.bin' is 2 GiB or more; archive members must be smaller", "new.zip"},
         {{"build", "--names-from", "@missing.sorted", "@tree", "@new.zip"}, 1, "Cannot open sorted file", "new.zip"},
-        {{"build", "--level", "0", "@tree", "@new.zip"}, 1, "usage:", "new.zip"},
-        {{"build", "--align", "4096", "@tree", "@new.zip"}, 1, "usage:", "new.zip"},
-        {{"build", "@tree"}, 1, "usage:", "new.zip"},
-        {{"layout", "--mbps", "0", "@a.zip", "@s"}, 1, "usage:", "new.zip"},
+        {{"build", "--level", "0", "@tree", "@new.zip"}, 1, "build: --level must be 1 to 9, not '0'", "new.zip"},
+        {{"build", "--align=4096", "@tree", "@new.zip"}, 1, "--align must be 2048 or none, not '4096'", "new.zip"},
+        {{"build", "@tree"}, 1, "build: wants SOURCEDIR OUT.zip, not 1 operand", "new.zip"},
+        {{"build", "@tree", "-"}, 1, "OUT.zip cannot be '-': a zip needs a seekable file", "new.zip"},
+        {{"build", "--relative-to", "@long", "@tree", "@new.zip"}, 1, "'@tree' is not inside '@long'", "new.zip"},
+        {{"layout", "--mbps", "0", "@a.zip", "@s"}, 1, "--mbps must be 0.001 to 1000000, not '0'", "new.zip"},
         {{"layout", "@nothere.zip", "@missing.sorted"}, 1, "Cannot open sorted file", "new.zip"},
     };
     auto expand = [this](std::string text) {
@@ -257,6 +259,9 @@ TEST_F(SegzipBuild, LayoutCountsSeeksAndSpansAsWorkedOut) {
     for (const char* part : {">s2</text>", ">s&#xE9;3</text>", ">4 files (1 missing), 3 seeks<", ">1 to files read before, 1 back<",
                              ">read before by an earlier segment<", ">gap over 64 KB, cut<"})
         EXPECT_EQ(count(part), 1u) << part;
+    RunResult piped = Run({"layout", "--seek-ms", "10", "--mbps=1", "--svg", "-", archive, sorted});
+    EXPECT_EQ(piped.m_Out, svg);
+    EXPECT_NE(piped.m_Err.find(run.m_Out), std::string::npos) << "the table, to standard error: " << piped.m_Err;
 }
 
 // Ctrl-C, a terminal closing and a polite kill remove the .part; a build
@@ -287,6 +292,26 @@ TEST_F(SegzipBuild, InterruptedBuildsLeaveNothingAndPartsAreNeverPacked) {
         ASSERT_EQ(build.m_Status, 0) << build.m_Err;
         EXPECT_EQ(Members(out), (std::set<std::string>{"level.txt", "ui/font.fnt"}));
         EXPECT_FALSE(m_Dir.Exists("tree/game.zip.part"));
+    }
+}
+
+// Members named as a dump names them, from a folder below the game's own;
+// the link to /proc/self/mem, whose reads fail, is excluded and so never
+// read, nor reported as a link outside, and an excluded folder is not walked
+// at all. The archive, written inside, is not packed either time.
+TEST_F(SegzipBuild, ExcludedFilesStayUnreadAndNamesAreRelativeToTheGivenFolder) {
+    Put("game/data/ui/menu.txt", "menu\n");
+    Put("game/data/level.bak", "old\n");
+    Put("game/data/cache/x.bin", "x");
+    Put("game/other.txt", "outside SOURCEDIR");
+    ASSERT_EQ(symlink("/proc/self/mem", m_Dir.Path("game/data/mem.BAK").c_str()), 0);
+    std::string archive = m_Dir.Path("game/data/out.zip");
+    for (int round = 0; round < 2; ++round) {
+        RunResult build = Run({"build", "--exclude", "*.bak", "--exclude=data/cache", "--relative-to",
+                               m_Dir.Path("game"), m_Dir.Path("game/data"), archive});
+        ASSERT_EQ(build.m_Status, 0) << build.m_Err;
+        EXPECT_EQ(build.m_Err, "");
+        EXPECT_EQ(Members(archive), (std::set<std::string>{"data/ui/menu.txt"}));
     }
 }
 

@@ -230,7 +230,6 @@ TEST_F(Segzip, OutputAndStatusOfEachRequest) {
     damaged[500] ^= 1;
     std::string subLine = LineOf(s_Dir->Read("iz.zip.long"), "Maps/sub/a.dat");
     subLine.replace(subLine.size() - 1 - strlen("Maps/sub/a.dat"), strlen("Maps/sub/"), "");
-    std::string usage = "usage: segzip list [-l]";
     const Case kCases[] = {
         {"the aligned stored member has its sector", {"list", "-l", "@py.zip"}, 0,
          "3000 3000 4096 2 Aligned.raw\n", false, ""},
@@ -238,7 +237,7 @@ TEST_F(Segzip, OutputAndStatusOfEachRequest) {
          "Level1.DAT\nsub/a.dat\n", true, ""},
         {"a directory, packed", {"list", "--names=packed", "@py.zip", "maps/sub"}, 0, "a.dat\n", true, ""},
         {"a directory with fields", {"list", "-l", "@iz.zip", "maps/sub"}, 0, subLine, true, ""},
-        {"an empty directory", {"list", "@py.zip", "nowhere"}, 0, "", true, ""},
+        {"an empty directory", {"list", "@py.zip", "nowhere"}, 1, "", true, "Nothing under 'nowhere' in '@py.zip'"},
         {"members in the order given", {"cat", "@py.zip", "maps/sub/A.DAT", "MAPS\\LEVEL1.dat", "data/win.txt"},
          0, hello + level1 + "back slash\n", true, ""},
         {"options after the operands", {"cat", "@py.zip", "Maps/sub/a.dat", "--memory", "--names", "front"},
@@ -263,16 +262,17 @@ TEST_F(Segzip, OutputAndStatusOfEachRequest) {
         {"no file", {"cat", "@none.zip", "a"}, 1, "", true, "Cannot mount '@none.zip': cannot open it"},
         {"no file, in memory", {"list", "--memory", "@none.zip"}, 1, "", true,
          "Cannot mount '@none.zip': cannot open it"},
-        {"no arguments", {}, 1, "", true, usage},
-        {"no archive", {"list"}, 1, "", true, usage},
-        {"an unknown command", {"show", "@py.zip"}, 1, "", true, usage},
-        {"an unknown name mode", {"list", "--names", "short", "@py.zip"}, 1, "", true, usage},
-        {"a name mode missing", {"list", "@py.zip", "--names"}, 1, "", true, usage},
-        {"-l outside list", {"cat", "-l", "@py.zip", "empty.txt"}, 1, "", true, usage},
-        {"an unknown option", {"test", "-v", "@py.zip"}, 1, "", true, usage},
-        {"cat without members", {"cat", "@py.zip"}, 1, "", true, usage},
-        {"two directories", {"list", "@py.zip", "a", "b"}, 1, "", true, usage},
-        {"test with a member", {"test", "@py.zip", "empty.txt"}, 1, "", true, usage},
+        {"no arguments", {}, 1, "", true, "segzip: no command given"},
+        {"no archive", {"list"}, 1, "", true, "segzip list: wants ARCHIVE [DIRECTORY], not 0 operands"},
+        {"an unknown command", {"show", "@py.zip"}, 1, "", true, "segzip: unknown command 'show'"},
+        {"an unknown name mode", {"list", "--names", "short", "@py.zip"}, 1, "", true,
+         "segzip list: --names is plain, packed or front, not 'short'"},
+        {"a name mode missing", {"list", "@py.zip", "--names"}, 1, "", true, "segzip list: --names needs a value"},
+        {"-l outside list", {"cat", "-l", "@py.zip", "empty.txt"}, 1, "", true, "segzip cat: unknown option '-l'"},
+        {"cat without members", {"cat", "@py.zip"}, 1, "", true, "wants ARCHIVE MEMBER..., not 1 operand"},
+        {"two directories", {"list", "@py.zip", "a", "b"}, 1, "", true, "not 3 operands"},
+        {"test with a member", {"test", "@py.zip", "empty.txt"}, 1, "", true, "segzip test: wants ARCHIVE, not 2"},
+        {"standard input as the archive", {"test", "-"}, 1, "", true, "ARCHIVE cannot be '-'"},
     };
     auto expand = [](std::string text) {
         for (size_t at = 0; (at = text.find('@', at)) != std::string::npos; at += Path("").size())

@@ -98,7 +98,7 @@ int Build(const SegzipOptions& options) {
     // the next one to find.
     if (!plat::CatchInterrupt()) Warningf("segzip: an interrupted build may leave '%s.part' behind", out);
     std::vector<SourceFile> files;
-    if (!ListSources(options.m_Archive, out, &files)) return 1;
+    if (!ListSources(options, &files)) return 1;
     SortByName(&files);
     if (!CheckTwins(files)) return 1;
     if (options.m_NamesFrom && !OrderBySorted(options, &files)) return 1;

@@ -10,7 +10,7 @@
 
 struct SourceFile {
     std::string m_Path;
-    std::string m_Name;  // relative to the folder, '/' between parts
+    std::string m_Name;  // relative to the folder (or --relative-to), '/' between parts
     int64_t m_Time;
 };
 
@@ -28,12 +28,13 @@ struct NameTally {
 // "1 name", "2 names"
 std::string Counted(int32_t count, const char* one, const char* many);
 
-// The regular files under root, links to files followed, the archive being
-// written (and its .part) left out; warns in one line about links that lead
-// outside and entries passed over. false, after saying why, when the folder
-// cannot be read, a file is too large for the zip layer or the build was
-// interrupted.
-bool ListSources(const char* root, const char* out, std::vector<SourceFile>* files);
+// The regular files under SOURCEDIR, links to files followed, the archive
+// being written (and its .part) and what --exclude matches left out, named as
+// --relative-to says; warns in one line about links that lead outside and
+// entries passed over. false, after saying why, when the folder cannot be
+// read, --relative-to does not hold it, a file is too large for the zip layer
+// or the build was interrupted.
+bool ListSources(const SegzipOptions& options, std::vector<SourceFile>* files);
 
 // The sorted file's files first, segment by segment, each with the first
 // segment that opens it; then the rest, still in name order. false when the

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "core/output.h"
@@ -59,8 +60,8 @@ void Time(SegmentFigures* f, const SegzipOptions& options) {
     f->m_ReadMs = static_cast<double>(f->m_Read) / (options.m_Mbps * kMegabyte) * 1000.0;
 }
 
-void PrintRow(const SegmentFigures& f, double ms, uint64_t span, const char* name) {
-    printf("%7d %12llu %7d %9llu %11.1f  %s\n", f.m_Files, static_cast<unsigned long long>(f.m_Bytes), f.m_Seeks,
+void PrintRow(FILE* table, const SegmentFigures& f, double ms, uint64_t span, const char* name) {
+    fprintf(table, "%7d %12llu %7d %9llu %11.1f  %s\n", f.m_Files, static_cast<unsigned long long>(f.m_Bytes), f.m_Seeks,
            static_cast<unsigned long long>(span), ms, name);
 }
 
@@ -86,10 +87,12 @@ int RunLayout(const SegzipOptions& options) {
     s_ZipNameMode = kZipNamesPlain;
     zipFile* zip = zipFile::Mount(options.m_Archive, 0);
     if (!zip) return 1;
-    printf("Device model: a disc drive, %g ms a seek, %g MB/s (1 MB = 1,048,576 bytes); gaps up to 64 KB read "
-           "through\n",
-           options.m_SeekMs, options.m_Mbps);
-    printf("%7s %12s %7s %9s %11s  %s\n", "files", "bytes", "seeks", "sectors", "load ms", "segment");
+    // An SVG on standard output keeps it to itself.
+    FILE* table = options.m_Svg && strcmp(options.m_Svg, "-") == 0 ? stderr : stdout;
+    fprintf(table, "Device model: a disc drive, %g ms a seek, %g MB/s (1 MB = 1,048,576 bytes); gaps up to 64 KB "
+            "read through\n",
+            options.m_SeekMs, options.m_Mbps);
+    fprintf(table, "%7s %12s %7s %9s %11s  %s\n", "files", "bytes", "seeks", "sectors", "load ms", "segment");
     std::vector<SegmentFigures> figures;
     Readers readers{std::vector<int32_t>(static_cast<size_t>(zip->m_EntryCount), -1),
                     std::vector<int32_t>(static_cast<size_t>(zip->m_EntryCount), -1)};
@@ -101,7 +104,7 @@ int RunLayout(const SegzipOptions& options) {
         SegmentFigures& f = figures.back();
         Time(&f, options);
         double ms = f.m_SeekMs + f.m_ReadMs;
-        PrintRow(f, ms, f.Span(), segment.m_Name.c_str());
+        PrintRow(table, f, ms, f.Span(), segment.m_Name.c_str());
         total.m_Files += f.m_Files;
         total.m_Missing += f.m_Missing;
         total.m_Bytes += f.m_Bytes;
@@ -109,7 +112,7 @@ int RunLayout(const SegzipOptions& options) {
         totalSpan += f.Span();
         totalMs += ms;
     }
-    PrintRow(total, totalMs, totalSpan, "total");
+    PrintRow(table, total, totalMs, totalSpan, "total");
     if (total.m_Missing)
         Warningf("%d files of '%s' are not in '%s' and were not counted", total.m_Missing, sorted,
                  options.m_Archive);

@@ -207,7 +207,9 @@ std::string Kilobytes(double bytes) {
 
 bool WriteLayoutSvg(const char* name, const LayoutPicture& picture, const std::vector<SortedSegment>& segments,
                     const std::vector<SegmentFigures>& figures) {
-    FILE* svg = fopen(name, "w");
+    // "-" is standard output, which the program checks whole at its end.
+    bool toStdout = strcmp(name, "-") == 0;
+    FILE* svg = toStdout ? stdout : fopen(name, "w");
     if (!svg) return false;
     double bottom = kRowsTop + kRowHeight * static_cast<double>(segments.size()), longest = 0;
     for (const SegmentFigures& f : figures) longest = std::max(longest, f.m_SeekMs + f.m_ReadMs);
@@ -226,5 +228,5 @@ bool WriteLayoutSvg(const char* name, const LayoutPicture& picture, const std::v
             TrackRow{&segments, static_cast<int32_t>(i), &figures[i]}, longest);
     fputs("</svg>\n", svg);
     bool ok = !ferror(svg);
-    return fclose(svg) == 0 && ok;
+    return toStdout ? fflush(svg) == 0 && ok : fclose(svg) == 0 && ok;
 }

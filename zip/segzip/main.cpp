@@ -22,10 +22,8 @@ static bool OutputWhole() {
 int main(int argc, char** argv) {
     RouteConsoleToStderr();
     SegzipOptions options;
-    if (!ParseSegzipArgs(argc, argv, &options)) {
-        fputs(kSegzipUsage, stderr);
-        return 1;
-    }
-    int status = RunSegzip(options);
+    int status = 1;
+    if (!ParseSegzipArgs(argc, argv, &options, &status)) return status;
+    status = RunSegzip(options);
     return OutputWhole() ? status : 1;
 }

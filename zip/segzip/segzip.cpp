@@ -10,124 +10,9 @@
 #include "core/strings.h"
 #include "file/stream.h"
 
-const char kSegzipUsage[] =
-    "usage: segzip list [-l] [--names plain|packed|front] [--memory] ARCHIVE [DIRECTORY]\n"
-    "       segzip cat  [--names plain|packed|front] [--memory] ARCHIVE MEMBER...\n"
-    "       segzip test [--names plain|packed|front] [--memory] ARCHIVE\n"
-    "       segzip build [--names-from SORTED] [--store PATTERN]... [--level N] [--align 2048|none]\n"
-    "                    SOURCEDIR OUT.zip\n"
-    "       segzip layout [--svg OUT.svg] [--seek-ms MS] [--mbps MBPS] ARCHIVE SORTED\n";
-
 // Large reads go straight from the device into the caller's buffer; smaller
 // ones would be cut into the stream's 4096-byte pieces.
 const int32_t kReadPiece = 256 * 1024;
-
-// ---------------------------------------------------------- arguments
-
-static bool ParseCommand(const char* word, SegzipCommand* command) {
-    if (strcmp(word, "list") == 0) *command = kSegzipList;
-    else if (strcmp(word, "cat") == 0) *command = kSegzipCat;
-    else if (strcmp(word, "test") == 0) *command = kSegzipTest;
-    else if (strcmp(word, "build") == 0) *command = kSegzipBuild;
-    else if (strcmp(word, "layout") == 0) *command = kSegzipLayout;
-    else return false;
-    return true;
-}
-
-static bool ParseNames(const char* word, ZipNameMode* mode) {
-    if (!word) return false;
-    if (strcmp(word, "plain") == 0) *mode = kZipNamesPlain;
-    else if (strcmp(word, "packed") == 0) *mode = kZipNamesPacked;
-    else if (strcmp(word, "front") == 0) *mode = kZipNamesFrontCoded;
-    else return false;
-    return true;
-}
-
-// "--name VALUE" or "--name=VALUE": the value, or null when arg is not the
-// option; *missing when it is but has no value.
-static const char* OptionValue(const char* name, int argc, char** argv, int* i, bool* missing) {
-    size_t length = strlen(name);
-    if (strncmp(argv[*i], name, length) != 0) return nullptr;
-    if (argv[*i][length] == '=') return argv[*i] + length + 1;
-    if (argv[*i][length] != 0) return nullptr;
-    *missing = *i + 1 >= argc;
-    return *missing ? nullptr : argv[++*i];
-}
-
-static bool ParseNumber(const char* text, double low, double high, double* value) {
-    char* end = nullptr;
-    *value = text ? strtod(text, &end) : 0;
-    return text && end != text && *end == 0 && *value >= low && *value <= high;
-}
-
-// The options of build and layout; false when arg is none of them or its
-// value is wrong.
-static bool ParseWriteOption(int argc, char** argv, int* i, SegzipOptions* options) {
-    bool missing = false;
-    double number = 0;
-    const char* value = nullptr;
-    if (options->m_Command == kSegzipBuild) {
-        if ((value = OptionValue("--names-from", argc, argv, i, &missing))) options->m_NamesFrom = value;
-        else if ((value = OptionValue("--store", argc, argv, i, &missing))) options->m_Store.push_back(value);
-        else if ((value = OptionValue("--level", argc, argv, i, &missing))) {
-            if (!ParseNumber(value, 1, 9, &number) || number != static_cast<int32_t>(number)) return false;
-            options->m_Level = static_cast<int32_t>(number);
-        } else if ((value = OptionValue("--align", argc, argv, i, &missing))) {
-            if (strcmp(value, "2048") != 0 && strcmp(value, "none") != 0) return false;
-            options->m_Align = value[0] == 'n' ? 0 : 2048;
-        }
-    } else if (options->m_Command == kSegzipLayout) {
-        if ((value = OptionValue("--svg", argc, argv, i, &missing))) options->m_Svg = value;
-        else if ((value = OptionValue("--seek-ms", argc, argv, i, &missing))) {
-            if (!ParseNumber(value, 0, 1e6, &options->m_SeekMs)) return false;
-        } else if ((value = OptionValue("--mbps", argc, argv, i, &missing))) {
-            if (!ParseNumber(value, 1e-3, 1e6, &options->m_Mbps)) return false;
-        }
-    }
-    return value != nullptr && !missing;
-}
-
-// The operands are gathered at the front of argv, in their order, so that
-// options may stand among them.
-static bool ParseOptions(int argc, char** argv, SegzipOptions* options, int32_t* operands) {
-    bool optionsEnd = false;
-    for (int i = 2; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (optionsEnd || arg[0] != '-' || arg[1] == 0) argv[(*operands)++] = argv[i];
-        else if (strcmp(arg, "--") == 0) optionsEnd = true;
-        else if (strcmp(arg, "-l") == 0 && options->m_Command == kSegzipList) options->m_Long = true;
-        else if (ParseWriteOption(argc, argv, &i, options)) continue;
-        else if (strcmp(arg, "--memory") == 0) options->m_Memory = true;
-        else if (strcmp(arg, "--names") == 0) {
-            if (!ParseNames(i + 1 < argc ? argv[++i] : nullptr, &options->m_Names)) return false;
-        } else if (strncmp(arg, "--names=", 8) == 0) {
-            if (!ParseNames(arg + 8, &options->m_Names)) return false;
-        } else return false;
-    }
-    return true;
-}
-
-bool ParseSegzipArgs(int argc, char** argv, SegzipOptions* options) {
-    *options = SegzipOptions{};
-    options->m_Level = 9;
-    options->m_Align = 2048;
-    options->m_SeekMs = 100;
-    options->m_Mbps = 10;
-    if (argc < 2 || !ParseCommand(argv[1], &options->m_Command)) return false;
-    int32_t operands = 0;
-    if (!ParseOptions(argc, argv, options, &operands) || operands < 1) return false;
-    options->m_Archive = argv[0];
-    options->m_Operands = argv + 1;
-    options->m_OperandCount = operands - 1;
-    switch (options->m_Command) {
-        case kSegzipList: return options->m_OperandCount <= 1;
-        case kSegzipCat: return options->m_OperandCount >= 1;
-        case kSegzipTest: return options->m_OperandCount == 0;
-        case kSegzipBuild:
-        case kSegzipLayout: return options->m_OperandCount == 1;
-    }
-    return false;
-}
 
 // ------------------------------------------------------------ mounting
 
@@ -171,6 +56,7 @@ struct ListContext {
     zipFile* m_Zip;
     bool m_Long;
     char m_Prefix[kZipNameLength];  // the directory with its separator, or empty
+    int32_t m_Listed;
 };
 
 // The sector index only means something for a member the pager can map.
@@ -184,6 +70,7 @@ static void PrintLong(const zipEntry* entry, const char* name) {
 
 static void ListOne(const char* name, bool, void* context) {
     ListContext* list = static_cast<ListContext*>(context);
+    ++list->m_Listed;
     if (!list->m_Long) {
         printf("%s\n", name);
         return;
@@ -195,8 +82,10 @@ static void ListOne(const char* name, bool, void* context) {
     else Errorf("'%s' is listed but cannot be found", full);
 }
 
+// A listing with nothing in it fails, as a name that matches nothing does:
+// the directory was probably misspelt.
 static int List(zipFile* zip, const SegzipOptions& options) {
-    ListContext list = {zip, options.m_Long, ""};
+    ListContext list = {zip, options.m_Long, "", 0};
     const char* directory = options.m_OperandCount ? options.m_Operands[0] : "";
     size_t length = strlen(directory);
     if (length > 0 && length < sizeof list.m_Prefix - 1) {
@@ -204,7 +93,10 @@ static int List(zipFile* zip, const SegzipOptions& options) {
         SafeSnprintf(list.m_Prefix, sizeof list.m_Prefix, "%s%s", directory, separated ? "" : "/");
     }
     zip->EnumFiles(directory, ListOne, &list);
-    return 0;
+    if (list.m_Listed > 0) return 0;
+    if (*directory) Errorf("Nothing under '%s' in '%s'", directory, options.m_Archive);
+    else Errorf("No members in '%s'", options.m_Archive);
+    return 1;
 }
 
 // ---------------------------------------------------------- cat, test

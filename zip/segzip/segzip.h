@@ -24,19 +24,21 @@ struct SegzipOptions {
     // build
     const char* m_NamesFrom;
     std::vector<const char*> m_Store;
+    std::vector<const char*> m_Exclude;
+    const char* m_RelativeTo;  // members are named relative to it; SOURCEDIR when null
     int32_t m_Level;
     uint32_t m_Align;
     // layout
-    const char* m_Svg;
+    const char* m_Svg;  // "-": standard output, the table going to standard error
     double m_SeekMs;
     double m_Mbps;
 };
 
-extern const char kSegzipUsage[];
-
 // Reads "COMMAND [options] ARCHIVE [operands]"; options may come anywhere
-// before a "--". false when the arguments make no command.
-bool ParseSegzipArgs(int argc, char** argv, SegzipOptions* options);
+// before a "--". false when there is nothing to run: the usage or the
+// version was asked for, or what is wrong was said; *status is then the
+// process's.
+bool ParseSegzipArgs(int argc, char** argv, SegzipOptions* options, int* status);
 
 // Sends the library's console output (diagnostics included) to standard
 // error, so standard output carries only listings and member bytes.
@@ -63,5 +65,6 @@ bool ReadSorted(const char* name, std::vector<SortedSegment>* segments);
 bool MatchPattern(const char* pattern, const char* name);
 
 // Mounts the archive and runs the command: 0 on success, 1 when the archive
-// cannot be mounted, a member is missing or a member is bad.
+// cannot be mounted, a listing is empty, a member is missing or a member is
+// bad.
 int RunSegzip(const SegzipOptions& options);

@@ -26,6 +26,21 @@ std::string NameInside(const char* root, const char* out) {
     return name.empty() || name.compare(0, 2, "..") == 0 ? std::string() : name;
 }
 
+// With --relative-to, the root's own path under that folder, and a '/'.
+bool NamePrefix(const SegzipOptions& options, std::string* prefix) {
+    if (!options.m_RelativeTo) return true;
+    std::error_code ignored;
+    fs::path top = fs::weakly_canonical(options.m_RelativeTo, ignored);
+    std::string inside = fs::weakly_canonical(options.m_Archive, ignored).lexically_relative(top).generic_string();
+    if (inside.empty() || inside.compare(0, 2, "..") == 0) {
+        Errorf("Cannot build '%s': '%s' is not inside '%s' (--relative-to)", options.m_Operands[0],
+               options.m_Archive, options.m_RelativeTo);
+        return false;
+    }
+    if (inside != ".") *prefix = inside + "/";
+    return true;
+}
+
 bool Outside(const fs::path& path, const fs::path& canonicalRoot) {
     std::error_code failure;
     fs::path target = fs::canonical(path, failure);
@@ -36,19 +51,35 @@ bool Outside(const fs::path& path, const fs::path& canonicalRoot) {
 struct Listing {
     const char* m_Root;
     const char* m_Out;
+    const std::vector<const char*>& m_Exclude;
+    std::string m_Prefix;  // what names take before their path under the root
     std::string m_Own;
     fs::path m_CanonicalRoot;
     NameTally m_Outside;  // links to files outside the folder, followed
     NameTally m_Skipped;  // links to folders, broken links, devices, pipes
 };
 
-// false when the file must stop the build.
-bool Take(Listing& listing, const fs::directory_entry& entry, std::vector<SourceFile>* files) {
+bool Excluded(const Listing& listing, const std::string& name) {
+    for (const char* pattern : listing.m_Exclude)
+        if (MatchPattern(pattern, name.c_str())) return true;
+    return false;
+}
+
+// false when the file must stop the build. An excluded folder is not even
+// walked, and an excluded file neither looked at nor read.
+bool Take(Listing& listing, fs::recursive_directory_iterator& it, std::vector<SourceFile>* files) {
+    const fs::directory_entry& entry = *it;
     std::error_code failure;
-    std::string name = entry.path().lexically_relative(listing.m_Root).generic_string();
-    if (name == listing.m_Own || name == listing.m_Own + ".part") return true;
+    std::string inRoot = entry.path().lexically_relative(listing.m_Root).generic_string();
+    if (inRoot == listing.m_Own || inRoot == listing.m_Own + ".part") return true;
+    std::string name = listing.m_Prefix + inRoot;
     bool link = entry.is_symlink(failure);
-    if (entry.is_directory(failure)) {
+    bool directory = entry.is_directory(failure);
+    if (Excluded(listing, name)) {
+        if (directory) it.disable_recursion_pending();
+        return true;
+    }
+    if (directory) {
         if (link) listing.m_Skipped.Add(name);  // not followed: a loop would never end
         return true;
     }
@@ -102,16 +133,18 @@ std::string Counted(int32_t count, const char* one, const char* many) {
     return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
-bool ListSources(const char* root, const char* out, std::vector<SourceFile>* files) {
+bool ListSources(const SegzipOptions& options, std::vector<SourceFile>* files) {
+    const char *root = options.m_Archive, *out = options.m_Operands[0];
     std::error_code failure;
-    Listing listing{root, out, NameInside(root, out), fs::canonical(root, failure), {}, {}};
+    Listing listing{root, out, options.m_Exclude, "", NameInside(root, out), fs::canonical(root, failure), {}, {}};
+    if (!NamePrefix(options, &listing.m_Prefix)) return false;
     fs::recursive_directory_iterator it(root, failure), end;
     for (; !failure && it != end; it.increment(failure)) {
         if (plat::Interrupted()) {
             Errorf("Cannot build '%s': interrupted", out);
             return false;
         }
-        if (!Take(listing, *it, files)) return false;
+        if (!Take(listing, it, files)) return false;
     }
     if (failure) {
         Errorf("Cannot read source folder '%s': %s", root, failure.message().c_str());
