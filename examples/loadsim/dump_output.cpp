@@ -55,16 +55,6 @@ void RouteOutput() {
     ConsoleHook = RouteConsole;
 }
 
-// Not through the display channel, whose cut would take the closing ')' of a
-// long name and leave the segment's files under the one before it.
-void WriteSegmentRecord(const std::string& name) {
-    fputs("::LOADSEG::(", stdout);
-    fwrite(name.data(), 1, name.size(), stdout);
-    fputs(")\n", stdout);
-    fflush(stdout);
-    if (ferror(stdout) && s_DumpError == 0) s_DumpError = errno;
-}
-
 bool FinishDump() {
     bool lost = ferror(stdout) != 0;
     errno = 0;

@@ -2,15 +2,11 @@
 // else, standard error everything a person should read.
 #pragma once
 
-#include <string>
 
 // Sends the zip layer's ::OPEN:: records to standard output and every other
 // library message (warnings, errors, timings, a fatal stop's text and the
 // streams it closes) to standard error, each whole.
 void RouteOutput();
-
-// The ::LOADSEG:: record of a segment, its name whole however long.
-void WriteSegmentRecord(const std::string& name);
 
 // Flushes and closes standard output; false, after saying so on standard
 // error, when any byte of the dump was lost. Nothing may be written to

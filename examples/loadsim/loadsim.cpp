@@ -16,6 +16,7 @@
 #include "core/timer.h"
 #include "examples/loadsim/dump_output.h"
 #include "file/filemapper.h"
+#include "file/loaddump.h"
 #include "file/stream.h"
 #include "remote/remote.h"
 #include "zip/zipfile.h"
@@ -24,20 +25,19 @@ namespace {
 
 const int kSetupFailed = 2;
 
-// A dump reader takes lines in pieces of at most 4095 bytes: a segment's
-// record, "::LOADSEG::(" and ")" around its name, must fit in one.
-const size_t kLongestSegmentName = 4095 - 13;
 // The file mapper stops the process on a name of FNAME_LENGTH characters.
 const size_t kLongestFileName = FNAME_LENGTH - 1;
 
 const char kUsage[] =
     "usage: loadsim [--host ADDRESS:PORT] [--mount ARCHIVE]... [--map PREFIX=local|remote[,zip]]...\n"
-    "               [--names plain|packed|front] SCRIPT\n"
+    "               [--names plain|packed|front] [--record-files] SCRIPT\n"
     "  --host ADDRESS:PORT  connect to a file host first\n"
     "  --mount ARCHIVE      mount an archive, opened on the device its own name maps to\n"
     "  --map ROW            a row of the file mapper, tried in order; without rows every\n"
     "                       name is local, and looked for in the archives when there are any\n"
     "  --names MODE         the archives' name mode: plain (default), packed or front\n"
+    "  --record-files       record plain files too, not only archive members, so that\n"
+    "                       loads from loose files make a load dump\n"
     "SCRIPT ('-': standard input) names a file to load on each line; 'segment NAME'\n"
     "starts a load segment and '#' a comment. The load dump goes to standard output.\n";
 
@@ -48,6 +48,7 @@ struct Options {
     std::vector<FileMapEntry> m_Rows;
     ZipNameMode m_Names = kZipNamesPlain;
     const char* m_Script = nullptr;
+    bool m_RecordFiles = false;
 };
 
 struct Totals {
@@ -55,7 +56,7 @@ struct Totals {
     int64_t m_Bytes = 0;
     int32_t m_Missing = 0;
     int32_t m_Failed = 0;  // opened, but a read failed
-    std::set<std::string> m_Warned;  // names said to be lost to the dump, by kind
+    std::set<std::string> m_Warned;  // file names said to be lost to the dump
 };
 
 // ------------------------------------------------------------ arguments
@@ -99,6 +100,7 @@ bool ParseOption(CmdWalk& walk, Options* options) {
     else if (walk.Value("--mount", &value)) options->m_Mounts.push_back(value);
     else if (walk.Value("--names", &value)) ParseNames(walk, value, options);
     else if (walk.Value("--map", &value)) ParseMap(walk, value, options);
+    else if (walk.Flag("--record-files")) options->m_RecordFiles = true;
     else return false;
     return true;
 }
@@ -177,7 +179,7 @@ bool ReadScript(const char* name, std::vector<std::string>* lines) {
 
 bool IsSegment(const std::string& line) { return line.compare(0, 8, "segment ") == 0; }
 
-// A segment name too long for a dump line would leave its files under the
+// A segment name too long for its record would leave its files under the
 // segment before it, so such a script is refused before anything loads.
 bool SegmentsFit(const std::vector<std::string>& lines) {
     bool fit = true;
@@ -190,27 +192,25 @@ bool SegmentsFit(const std::vector<std::string>& lines) {
     return fit;
 }
 
-// Why a dump reader would not get the name back, or null when it would. It
-// closes a name at the first ')' from the record's thirteenth character: all
-// of a segment's name, an OPEN name (from the ninth) from its fourth, so a
-// name of one or two characters has no ')' it can see.
-const char* LostToDump(const std::string& name, bool segment) {
-    if (segment) return name.find(')') == std::string::npos ? nullptr : "it ends at its ')'";
+// Why a dump reader would not get a file's name back, or null when it would.
+// It closes a name at the first ')' from the record's thirteenth character,
+// an OPEN name's fourth, so a name of one or two characters has no ')' it can
+// see. (StartLoadSegment warns of a segment name itself.)
+const char* LostToDump(const std::string& name) {
     if (name.size() < 3) return "a file name of 1 or 2 characters is not read";
     return name.find(')', 3) == std::string::npos ? nullptr : "it ends at a ')' after its third character";
 }
 
 // The reading rules stay as old dumps and their users know them: a name they
 // would lose is pointed out, once, before it is loaded.
-void WarnIfLost(const std::string& name, bool segment, Totals* totals) {
-    const char* why = LostToDump(name, segment);
-    if (!why || !totals->m_Warned.insert((segment ? "s" : "f") + name).second) return;
-    Warningf("%s '%s' cannot cross a load dump (%s): the sorted order will miss it",
-             segment ? "Segment" : "File", name.c_str(), why);
+void WarnIfLost(const std::string& name, Totals* totals) {
+    const char* why = LostToDump(name);
+    if (!why || !totals->m_Warned.insert(name).second) return;
+    Warningf("File '%s' cannot cross a load dump (%s): the sorted order will miss it", name.c_str(), why);
 }
 
 void LoadFile(const std::string& name, Totals* totals) {
-    WarnIfLost(name, false, totals);
+    WarnIfLost(name, totals);
     Stream* file = nullptr;
     if (name.size() > kLongestFileName)
         Errorf("Cannot load '%s': its name has %d characters, more than the %d a file name can have",
@@ -239,8 +239,7 @@ void RunScript(const std::vector<std::string>& lines, Totals* totals) {
             LoadFile(line, totals);
             continue;
         }
-        WarnIfLost(line.substr(8), true, totals);
-        WriteSegmentRecord(line.substr(8));
+        StartLoadSegment(line.c_str() + 8);
     }
 }
 
@@ -269,8 +268,9 @@ int Run(const Options& options, const std::vector<std::string>& lines) {
     bool mounted = MountAll(options);
     if (mounted) {
         s_ZipLoadLog = true;
+        s_StreamLoadLog = options.m_RecordFiles;
         RunScript(lines, &totals);
-        s_ZipLoadLog = false;
+        s_ZipLoadLog = s_StreamLoadLog = false;
     }
     zipFile::UnmountAll();
     RemoveFileMapper();

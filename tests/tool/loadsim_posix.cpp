@@ -200,7 +200,7 @@ size_t Count(const std::string& text, const std::string& part) {
 }
 
 TEST_F(Loadsim, StandardOutputIsALoadDumpAndNothingElse) {
-    const std::string kLongSegment(600, 'x'), kLongFile(400, 'f'), kTooLongSegment(5000, 'y');
+    const std::string kLongestSegment(474, 'x'), kLongFile(400, 'f'), kTooLongSegment(475, 'y');
     const struct {
         const char* m_Label;
         std::string m_Script;
@@ -209,18 +209,18 @@ TEST_F(Loadsim, StandardOutputIsALoadDumpAndNothingElse) {
         std::vector<std::string> m_Err;  // parts of standard error
         size_t m_Warnings;
     } kCases[] = {
-        {"a segment name longer than a message holds",
-         "segment " + kLongSegment + "\ndata/a.txt\n", 0,
-         "::LOADSEG::(" + kLongSegment + ")\n::OPEN::(data\\a.txt)\n", {"loadsim: 1 files, 6 bytes"}, 0},
+        {"the longest segment name a record holds",
+         "segment " + kLongestSegment + "\ndata/a.txt\n", 0,
+         "::LOADSEG::(" + kLongestSegment + ")\n::OPEN::(data\\a.txt)\n", {"loadsim: 1 files, 6 bytes"}, 0},
         {"a file name longer than the mapper takes", "segment s\n" + kLongFile + "\ndata/a.txt\n", 1,
          "::LOADSEG::(s)\n::OPEN::(data\\a.txt)\n",
          {"Error: Cannot load '" + kLongFile + "': its name has 400 characters", " ms, 1 not found"}, 0},
-        {"a segment name longer than a dump line", "segment " + kTooLongSegment + "\ndata/a.txt\n", 2, "",
-         {"loadsim: segment 'yyyy", "has a name of 5000 characters; a load dump carries 4082"}, 0},
+        {"a segment name one longer", "segment " + kTooLongSegment + "\ndata/a.txt\n", 2, "",
+         {"loadsim: segment 'yyyy", "has a name of 475 characters; a load dump carries 474"}, 0},
         {"names a dump reader loses, warned about once each",
          "segment s)x\nab\nab\ndata/x)y.txt\na)b.txt\n", 0,
          "::LOADSEG::(s)x)\n::OPEN::(ab)\n::OPEN::(ab)\n::OPEN::(data\\x)y.txt)\n::OPEN::(a)b.txt)\n",
-         {"Warning: Segment 's)x' cannot cross a load dump", "Warning: File 'ab' cannot cross",
+         {"Warning: Segment 's)x' will be read back from a load dump as 's'", "Warning: File 'ab' cannot cross",
           "Warning: File 'data/x)y.txt' cannot cross"},
          3},
         {"a fatal stop's text and the streams it closes", "segment s\ndata/a.txt\ndata/bad.dat\ndata/b.txt\n",
