@@ -200,7 +200,7 @@ std::string Megabytes(double bytes) {
 std::string Kilobytes(double bytes) {
     if (bytes >= kMegabyte) return Megabytes(bytes);
     char text[32];
-    if (bytes < 1024) snprintf(text, sizeof text, "%.0f bytes", bytes);
+    if (bytes < 1024) snprintf(text, sizeof text, bytes < 10 ? "%.2g bytes" : "%.0f bytes", bytes);
     else snprintf(text, sizeof text, "%.1f KB", bytes / 1024);
     return text;
 }
