@@ -1,5 +1,6 @@
 #include "core/output.h"
 
+#include <cerrno>
 #include <cfenv>
 #include <cstdio>
 #include <cstdlib>
@@ -206,6 +207,15 @@ void Abortf(const char* format, ...) {
     va_start(args, format);
     FatalStop(format, args);
     va_end(args);
+}
+
+int CloseStdout() {
+    bool lost = ferror(stdout) != 0;
+    errno = 0;
+    lost |= fflush(stdout) != 0;
+    lost |= fclose(stdout) != 0;
+    if (!lost) return 0;
+    return errno ? errno : -1;
 }
 
 void ConsoleToStderr(const char* text, bool colour) {

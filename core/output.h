@@ -26,6 +26,10 @@ void ConsolePrint(const char* text);
 // data: colour escapes ("ESC [ digits m") kept when colour is true, else
 // dropped. Flushed at once.
 void ConsoleToStderr(const char* text, bool colour);
+// Flushes and closes standard output, for a program whose output is data: 0
+// when every byte written to it got there, else the system's error number
+// (-1 when it gave none). Nothing may be written to standard output after.
+int CloseStdout();
 
 enum : uint32_t {
     kMaskPrint = 2,    // levels 1 and 2

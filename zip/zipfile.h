@@ -139,6 +139,9 @@ extern const char zipNameChars[64];
 // The name mode the first mount puts every directory in; later mounts follow
 // the mode already in force, since lookups use one mode for all archives.
 extern ZipNameMode s_ZipNameMode;
+// "plain", "packed" or "front", as the programs' --names option spells them;
+// false for any other word.
+bool ParseZipNameMode(const char* word, ZipNameMode* mode);
 
 int32_t PackZipName(uint8_t* output, const char* name);
 char* UnpackZipName(char* output, const zipEntry* entry);

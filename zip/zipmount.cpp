@@ -28,6 +28,16 @@ const int32_t kFrontMarker = 56;
 
 const char* zipFile::MountError() { return s_MountError; }
 
+bool ParseZipNameMode(const char* word, ZipNameMode* mode) {
+    const char* const words[] = {"plain", "packed", "front"};
+    for (int32_t i = 0; i < 3; ++i)
+        if (strcmp(word, words[i]) == 0) {
+            *mode = static_cast<ZipNameMode>(i);
+            return true;
+        }
+    return false;
+}
+
 // The mode of the directories already mounted, or the setting when none is.
 static ZipNameMode ModeInForce() {
     if (!s_ZipFiles) return s_ZipNameMode;

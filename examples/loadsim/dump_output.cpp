@@ -56,12 +56,9 @@ void RouteOutput() {
 }
 
 bool FinishDump() {
-    bool lost = ferror(stdout) != 0;
-    errno = 0;
-    lost |= fflush(stdout) != 0;
-    lost |= fclose(stdout) != 0;
-    if (!lost) return true;
-    if (s_DumpError == 0) s_DumpError = errno;
+    int error = CloseStdout();
+    if (error == 0) return true;
+    if (s_DumpError == 0 && error > 0) s_DumpError = error;
     fprintf(stderr, "loadsim: the load dump was not written whole to standard output%s%s\n",
             s_DumpError ? ": " : "", s_DumpError ? strerror(s_DumpError) : "");
     return false;

@@ -74,13 +74,7 @@ void ParseHost(CmdWalk& walk, const char* text, Options* options) {
 }
 
 void ParseNames(CmdWalk& walk, const char* text, Options* options) {
-    const char* const names[] = {"plain", "packed", "front"};
-    for (int32_t i = 0; i < 3; ++i)
-        if (strcmp(text, names[i]) == 0) {
-            options->m_Names = static_cast<ZipNameMode>(i);
-            return;
-        }
-    walk.Bad("--names is plain, packed or front, not '%s'", text);
+    if (!ParseZipNameMode(text, &options->m_Names)) walk.Bad("--names is plain, packed or front, not '%s'", text);
 }
 
 // The mapper's own complaint is silenced: it does not name the option.

@@ -68,14 +68,6 @@ const CommandInfo* FindCommand(const char* word) {
     return nullptr;
 }
 
-bool ParseNames(const char* word, ZipNameMode* mode) {
-    if (strcmp(word, "plain") == 0) *mode = kZipNamesPlain;
-    else if (strcmp(word, "packed") == 0) *mode = kZipNamesPacked;
-    else if (strcmp(word, "front") == 0) *mode = kZipNamesFrontCoded;
-    else return false;
-    return true;
-}
-
 // A number from low to high, whole when asked; said to be wrong otherwise.
 void ParseNumber(CmdWalk& walk, const char* name, const char* text, double low, double high, bool whole,
                  double* value) {
@@ -90,7 +82,7 @@ bool ParseMountOption(CmdWalk& walk, SegzipOptions* options) {
     const char* value = nullptr;
     if (walk.Flag("--memory")) options->m_Memory = true;
     else if (!walk.Value("--names", &value)) return false;
-    else if (!ParseNames(value, &options->m_Names)) walk.Bad("--names is plain, packed or front, not '%s'", value);
+    else if (!ParseZipNameMode(value, &options->m_Names)) walk.Bad("--names is plain, packed or front, not '%s'", value);
     return true;
 }
 

@@ -1,22 +1,19 @@
 // segzip: lists, prints and checks zip archive members as the zip layer serves them.
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "core/output.h"
 #include "zip/segzip/segzip.h"
 
 // Every command's report or bytes go to standard output; one that did not
 // reach it whole (a full disk, a closed pipe's end) fails the run, so this
 // check covers all of them at once.
 static bool OutputWhole() {
-    bool lost = ferror(stdout) != 0;
-    errno = 0;
-    lost |= fflush(stdout) != 0;
-    lost |= fclose(stdout) != 0;
-    if (lost)
-        fprintf(stderr, "segzip: standard output was not written whole%s%s\n", errno ? ": " : "",
-                errno ? strerror(errno) : "");
-    return !lost;
+    int error = CloseStdout();
+    if (error)
+        fprintf(stderr, "segzip: standard output was not written whole%s%s\n", error > 0 ? ": " : "",
+                error > 0 ? strerror(error) : "");
+    return error == 0;
 }
 
 int main(int argc, char** argv) {
