@@ -30,8 +30,17 @@ static void Calibrate() {
     SecsPerTick = MsPerTick * 0.001f;
 }
 
+// A counter whose rate the system states is not measured: a loader pays no
+// sleep before its first byte.
+static void SetRate() {
+    int64_t frequency = plat::TickFrequency();
+    if (frequency <= 0) return Calibrate();
+    MsPerTick = static_cast<float>(1000.0 / static_cast<double>(frequency));
+    SecsPerTick = MsPerTick * 0.001f;
+}
+
 Timer::Timer() {
-    if (SecsPerTick == 0.0f) Calibrate();
+    if (SecsPerTick == 0.0f) SetRate();
     m_Start = Ticks();
 }
 

@@ -1,16 +1,19 @@
-// A stopwatch on the processor's tick counter, calibrated once against the
-// performance counter, and the system's millisecond clock.
+// A stopwatch on the platform's tick counter, and the system's millisecond
+// clock. A counter of stated rate (POSIX) is used as it is; the processor's
+// time-stamp counter (Windows) is calibrated once against the performance
+// counter.
 #pragma once
 
 #include <cstdint>
 
-// Both 0 until the first Timer calibrates them.
+// Both 0 until the first Timer sets them.
 extern float MsPerTick;
 extern float SecsPerTick;
 
 class Timer {
 public:
-    // The first Timer of the process calibrates, which takes about 100 ms.
+    // The first Timer of the process sets the tick rate; where it has to be
+    // measured (Windows), that takes about 100 ms.
     Timer();
     static uint32_t Ticks();
     // Intervals of 2^32 ticks or more wrap around.

@@ -171,12 +171,15 @@ int64_t ProcessStart(const char* const* argv);
 int32_t ProcessStop(int64_t process);
 
 // ------------------------------------------------------------------ time
-// Low 32 bits of the processor's time-stamp counter where the processor has
-// one (x86), else of the monotonic clock in nanoseconds: a value that rises at
-// a constant rate, read without a call into the system.
+// A value that rises at a constant rate, cheap to read: on Windows the low 32
+// bits of the processor's time-stamp counter where it has one (x86), on POSIX
+// the monotonic clock in microseconds.
 uint32_t TickCount();
 // false when TickCount cannot be read on this processor.
 bool TickCountAvailable();
+// TickCount's ticks per second when the system states them, 0 when they must
+// be measured (the time-stamp counter's rate is the processor's own).
+int64_t TickFrequency();
 // High-resolution counter and its ticks per second (never 0).
 int64_t PerfCounter();
 int64_t PerfFrequency();

@@ -22,7 +22,6 @@ const uint32_t kLocalSignature = 0x04034b50;
 const uint32_t kEndRecordSize = 22;
 const uint32_t kMaxCommentSize = 65535;
 const uint32_t kCentralRecordSize = 46;
-const uint32_t kLocalHeaderSize = 30;
 const uint16_t kFlagEncrypted = 1;
 const uint16_t kMethodStored = 0;
 const uint16_t kMethodDeflate = 8;
@@ -226,7 +225,7 @@ bool ReadMembers(const CentralDirectory* cd, bool packed, MountMember* members, 
         names[nameLength] = 0;
         if (!CheckMember(r, names, packed, reason)) return false;
         Fold(folded, names, nameLength);
-        members[*count] = {names, folded, Get32(r + 42), 0, static_cast<int32_t>(Get32(r + 24)),
+        members[*count] = {names, folded, Get32(r + 42), static_cast<int32_t>(Get32(r + 24)),
                            static_cast<int32_t>(Get32(r + 20)), Get32(r + 16), i,
                            Get16(r + 10) == kMethodDeflate};
         ++*count;
@@ -239,24 +238,21 @@ bool ReadMembers(const CentralDirectory* cd, bool packed, MountMember* members, 
 // ------------------------------------------------------- local headers
 
 // The local header's own name and extra lengths place the data; they may
-// differ from the central directory's.
-static bool LocateOne(ArchiveSource* source, const CentralDirectory* cd, MountMember* m, char* reason) {
-    uint8_t header[kLocalHeaderSize];
-    if (m->m_LocalHeader > cd->m_Offset || cd->m_Offset - m->m_LocalHeader < kLocalHeaderSize ||
-        !ReadArchive(source, m->m_LocalHeader, header, kLocalHeaderSize))
-        return Fail(reason, "member '%s' lies outside the file", m->m_Text);
-    if (Get32(header) != kLocalSignature)
-        return Fail(reason, "member '%s' has no local header signature", m->m_Text);
-    uint32_t data = m->m_LocalHeader + kLocalHeaderSize + Get16(header + 26) + Get16(header + 28);
-    if (data > cd->m_Offset || static_cast<uint32_t>(m->m_CompSize) > cd->m_Offset - data)
-        return Fail(reason, "member '%s' lies outside the file", m->m_Text);
-    m->m_Offset = data;
-    return true;
+// differ from the central directory's. A deflated member's data may end one
+// byte past the central directory's start: one as long packed as unpacked is
+// held one byte longer (see HeldCompSize), and that byte, inside the
+// archive, is never consumed.
+const char* PlaceData(const uint8_t* header, uint32_t headerAt, const zipEntry* entry, uint32_t dataEnd,
+                      uint32_t* data) {
+    if (Get32(header) != kLocalSignature) return "its local header has no signature";
+    uint32_t at = headerAt + kLocalHeaderSize + Get16(header + 26) + Get16(header + 28);
+    uint32_t slack = entry->m_Size != entry->m_CompSize ? 1 : 0;
+    if (at > dataEnd || static_cast<uint32_t>(entry->m_CompSize) > dataEnd + slack - at)
+        return "its data lies outside the file";
+    *data = at;
+    return nullptr;
 }
 
-bool LocateData(ArchiveSource* source, const CentralDirectory* cd, MountMember* members,
-                int32_t count, char* reason) {
-    for (int32_t i = 0; i < count; ++i)
-        if (!LocateOne(source, cd, &members[i], reason)) return false;
-    return true;
+bool HeaderInside(uint32_t headerAt, uint32_t dataEnd) {
+    return headerAt <= dataEnd && dataEnd - headerAt >= kLocalHeaderSize;
 }

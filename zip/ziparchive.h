@@ -1,5 +1,6 @@
-// Reading an archive's own records for mounting: the end record, the central
-// directory and each member's local header. Internal to the zip layer.
+// Reading an archive's own records: the end record and the central directory
+// at mount, each member's local header when the member is first opened.
+// Internal to the zip layer.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +10,7 @@
 #include "core/memory.h"
 #include "file/device.h"
 #include "platform/platform.h"
+#include "zip/zipfile.h"
 
 // The open members and each archive's file position are shared by every
 // thread: each call into the zip layer (a device slot, a mount, an unmount)
@@ -40,8 +42,8 @@ void MountRelease(T* block, size_t count) {
 }
 
 // The archive being mounted, read through a device or out of an image.
-// Reads of the device go through a window, so that the local headers of
-// many small members, read in file order, cost few device calls.
+// Reads of the device go through a window, so that the end record and the
+// directory's first bytes cost one device call.
 struct ArchiveSource {
     const char* m_Name;
     FileDevice* m_Device;  // null for an image
@@ -64,7 +66,6 @@ struct MountMember {
     const char* m_Text;      // the name, terminated
     const char* m_Folded;    // the same, ASCII letters lowered and '\\' as '/'
     uint32_t m_LocalHeader;  // offset of the local header
-    uint32_t m_Offset;       // first data byte, once the local header is read
     int32_t m_Size;
     int32_t m_CompSize;
     uint32_t m_Crc;
@@ -91,6 +92,12 @@ bool FindCentralDirectory(ArchiveSource* source, CentralDirectory* cd, char* rea
 // left out.
 bool ReadMembers(const CentralDirectory* cd, bool packed, MountMember* members, char* names,
                  char* folded, int32_t* count, char* reason);
-// Finds each member's first data byte; members must be in local-header order.
-bool LocateData(ArchiveSource* source, const CentralDirectory* cd, MountMember* members,
-                int32_t count, char* reason);
+
+const uint32_t kLocalHeaderSize = 30;
+// A local header of kLocalHeaderSize bytes at headerAt fits in front of
+// dataEnd, the central directory's offset.
+bool HeaderInside(uint32_t headerAt, uint32_t dataEnd);
+// Where the data of the member behind header begins (*data); null, or the
+// reason the member cannot be served.
+const char* PlaceData(const uint8_t* header, uint32_t headerAt, const zipEntry* entry, uint32_t dataEnd,
+                      uint32_t* data);

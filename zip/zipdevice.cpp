@@ -10,6 +10,7 @@
 #include "file/loaddump.h"
 #include "zip/ziparchive.h"
 #include "zip/zipfile.h"
+#include "zip/zipwindow.h"
 
 zipHandle s_ZipHandles[maxZipHandles];
 std::recursive_mutex s_ZipLock;
@@ -45,6 +46,14 @@ static int32_t FreeHandle() {
     return -1;
 }
 
+// A member's local header is read at its first open, not at mount: one that
+// is damaged or lies outside the file refuses that member alone.
+static bool Placed(zipHandle* h, const char* name) {
+    const char* why = LocateOpened(h);
+    if (why) Errorf("Cannot open '%s' in '%s': %s", name, h->m_File->m_ArchiveName, why);
+    return !why;
+}
+
 int32_t zipFile::Open(const char* name) {
     zipEntry* entry = Find(name);
     if (!entry) return -1;
@@ -54,6 +63,10 @@ int32_t zipFile::Open(const char* name) {
     h.m_File = this;
     h.m_Entry = entry;
     h.m_CompPos = h.m_Pos = 0;
+    if (!Placed(&h, name)) {
+        h.m_Entry = nullptr;
+        return -1;
+    }
     if (IsDeflated(entry) && !StartInflate(&h.m_ZStream)) {
         Errorf("zipFile::Open(%s) - inflateInit failed.", name);
         h.m_Entry = nullptr;
@@ -137,8 +150,13 @@ bool zipFile::zipPaging(const char* name, zipEntry* location, uint32_t* pageHand
     ZipLockGuard lock(s_ZipLock);
     StartLoadClock();
     for (zipFile* zip = s_ZipFiles; zip; zip = zip->m_Next) {
-        const zipEntry* fe = zip->Find(name);
+        zipEntry* fe = zip->Find(name);
         if (!fe) continue;
+        const char* why = nullptr;
+        if (!zip->Locate(fe, &why)) {
+            Errorf("Cannot open '%s' in '%s': %s", name, zip->m_ArchiveName, why);
+            return false;
+        }
         if (fe->m_Offset % kPageSize != 0) {
             Errorf("zipFile::zipPaging(%s) - file not on 2k boundary", name);
             return false;

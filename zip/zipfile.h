@@ -20,7 +20,9 @@
 // is a bit stream of 6-bit codes (see PackZipName).
 struct zipEntry {
     const char* m_Name;
-    uint32_t m_Offset;   // the member's first data byte in the archive
+    // The member's first data byte in the archive; 0 until its local header
+    // has been read (see zipFile::Locate), since data never starts at 0.
+    uint32_t m_Offset;
     int32_t m_Size;      // unpacked length
     // Stored length; equal to m_Size exactly when stored. A deflated member
     // as long packed as unpacked is held one byte longer: its reads take the
@@ -65,8 +67,12 @@ public:
     // Kept beside the entries, in the same order, so that members can be
     // checked against the archive's own directory.
     uint32_t* m_Crcs;
+    // Each entry's local header offset, in the same order.
+    uint32_t* m_Headers;
+    // Where the central directory starts: no member's data lies past it.
+    uint32_t m_DataEnd;
     // Bytes of this record and of the one block holding the entries, the
-    // CRCs and the names.
+    // CRCs, the local header offsets and the names.
     size_t m_DirectoryBytes;
     char m_ArchiveName[kZipNameLength];
 
@@ -77,6 +83,11 @@ public:
     int32_t ReadRaw(void* buffer, int32_t count);
     // The archive's recorded CRC-32 of a member of this archive.
     uint32_t CrcOf(const zipEntry* entry) const { return m_Crcs[entry - m_Entries]; }
+    // Reads the member's local header, once, to place its data (m_Offset).
+    // false, with the reason in *reason when given, when the header is not
+    // there or places the data outside the archive; the member cannot be
+    // served then, though the others can.
+    bool Locate(zipEntry* entry, const char** reason = nullptr);
 
     // Mounting. The archive file is opened read-only on device (the current
     // read device when null) and stays open; an image must stay valid for
@@ -114,6 +125,13 @@ struct zipHandle {
     uint32_t m_Pos;
     uint32_t m_CompPos;
     z_stream m_ZStream;
+    // The archive bytes [m_InStart, m_InStart + m_InLength) of m_InFile, held
+    // in this handle's input window: the local header read at open brings
+    // the member's first bytes with it, and packed input is fetched a window
+    // at a time rather than a small piece a read.
+    zipFile* m_InFile;
+    uint32_t m_InStart;
+    uint32_t m_InLength;
 
     int32_t Read(void* buffer, int32_t count);
     int32_t Seek(int32_t offset, int32_t origin);

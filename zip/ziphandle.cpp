@@ -1,13 +1,18 @@
 // Reading open members: stored ones straight from the archive, deflated ones
-// inflated into the caller's buffer, and the raw archive reads beneath both.
+// inflated into the caller's buffer from the handle's input window (or in
+// one call when a read takes a whole member), and the raw archive reads
+// beneath both.
 #include <cstring>
 
 #include "core/output.h"
 #include "core/timer.h"
 #include "file/loaddump.h"
 #include "zip/zipfile.h"
+#include "zip/zipinflate.h"
+#include "zip/zipwindow.h"
 
-const int32_t kInputPiece = 4096;
+// A forward seek in a deflated member inflates into a buffer on the stack.
+const int32_t kDiscardPiece = 16 * 1024;
 const float kSlowReadMs = 100.0f;
 
 static bool IsStored(const zipEntry* entry) { return entry->m_Size == entry->m_CompSize; }
@@ -40,21 +45,28 @@ int32_t zipFile::ReadRaw(void* buffer, int32_t count) {
 
 // ---------------------------------------------------------- member reads
 
+// What the window brought in with the local header goes first; the rest
+// comes straight into the caller's buffer.
 static int32_t ReadStored(zipHandle* h, void* buffer, int32_t count) {
-    h->m_File->SeekRaw(h->m_Entry->m_Offset + h->m_Pos);
-    h->m_File->ReadRaw(buffer, count);
+    uint32_t at = h->m_Entry->m_Offset + h->m_Pos;
+    uint8_t* out = static_cast<uint8_t*>(buffer);
+    uint32_t taken = TakeFromWindow(h, at, out, static_cast<uint32_t>(count));
+    if (taken < static_cast<uint32_t>(count)) {
+        h->m_File->SeekRaw(at + taken);
+        h->m_File->ReadRaw(out + taken, count - static_cast<int32_t>(taken));
+    }
     h->m_Pos += static_cast<uint32_t>(count);
     return count;
 }
 
-static void RefillInput(zipHandle* h, uint8_t* input) {
-    uint32_t k = static_cast<uint32_t>(h->m_Entry->m_CompSize) - h->m_CompPos;
-    if (k > static_cast<uint32_t>(kInputPiece)) k = kInputPiece;
-    h->m_File->SeekRaw(h->m_Entry->m_Offset + h->m_CompPos);
-    h->m_File->ReadRaw(input, static_cast<int32_t>(k));
-    h->m_ZStream.next_in = input;
-    h->m_ZStream.avail_in = k;
-    h->m_CompPos += k;
+// The stream is handed the window's bytes in place; what it leaves unread
+// stays in the window for the next read.
+static void GiveInput(zipHandle* h) {
+    uint32_t left = static_cast<uint32_t>(h->m_Entry->m_CompSize) - h->m_CompPos;
+    uint32_t have = 0;
+    const uint8_t* bytes = left ? WindowAt(h, h->m_Entry->m_Offset + h->m_CompPos, left, &have) : nullptr;
+    h->m_ZStream.next_in = const_cast<Bytef*>(bytes);
+    h->m_ZStream.avail_in = have;
 }
 
 bool s_ZipBadDataFatal = true;
@@ -68,17 +80,16 @@ static void ReportBadData(const zipHandle* h) {
     if (s_ZipBadDataFatal) Quitf("Fatal disc error");
 }
 
-// What the stream did not consume is given back, to be read again next time:
-// no input buffer outlives the call.
 static int32_t ReadDeflated(zipHandle* h, void* buffer, int32_t count) {
-    uint8_t input[kInputPiece];
     z_stream& z = h->m_ZStream;
     z.next_out = static_cast<Bytef*>(buffer);
     z.avail_out = static_cast<uInt>(count);
     bool bad = false;
     do {
-        if (z.avail_in == 0) RefillInput(h, input);
+        if (z.avail_in == 0) GiveInput(h);
+        uInt before = z.avail_in;
         int r = inflate(&z, Z_SYNC_FLUSH);
+        h->m_CompPos += before - z.avail_in;
         if (r == Z_STREAM_END) break;
         if (r < 0) {
             ReportBadData(h);
@@ -88,14 +99,38 @@ static int32_t ReadDeflated(zipHandle* h, void* buffer, int32_t count) {
     } while (z.avail_out > 0);
     int32_t delivered = count - static_cast<int32_t>(z.avail_out);
     h->m_Pos += static_cast<uint32_t>(delivered);
-    h->m_CompPos -= z.avail_in;
     z.next_in = nullptr;
     z.avail_in = 0;
     return bad ? -1 : delivered;
 }
 
+// A read of a whole member of bounded packed size inflates it in one call,
+// the fastest road there is; any surprise (damage, a stream of another
+// length, no memory) sends the read down the streaming road from the start,
+// which reports what it finds.
+static bool ReadWhole(zipHandle* h, void* buffer) {
+    uint32_t comp = static_cast<uint32_t>(h->m_Entry->m_CompSize);
+    if (comp > kWholeMemberLimit) return false;
+    const uint8_t* packed = PackedMember(h, comp);
+    if (!packed) return false;
+    uint32_t size = static_cast<uint32_t>(h->m_Entry->m_Size);
+    if (!InflateWhole(&h->m_ZStream, packed, comp, static_cast<uint8_t*>(buffer), size)) {
+        inflateReset(&h->m_ZStream);
+        return false;
+    }
+    h->m_Pos = size;
+    h->m_CompPos = comp;
+    return true;
+}
+
+static int32_t ReadMember(zipHandle* h, void* buffer, int32_t count) {
+    if (IsStored(h->m_Entry)) return ReadStored(h, buffer, count);
+    if (h->m_Pos == 0 && count == h->m_Entry->m_Size && ReadWhole(h, buffer)) return count;
+    return ReadDeflated(h, buffer, count);
+}
+
 static Timer StartTimer() {
-    Timer timer;  // the first one calibrates the tick rate
+    Timer timer;  // the first one sets the tick rate
     timer.m_Start = s_LoadClock->Ticks();
     return timer;
 }
@@ -105,8 +140,7 @@ int32_t zipHandle::Read(void* buffer, int32_t count) {
     if (count > left) count = left;
     if (count <= 0) return 0;
     Timer timer = StartTimer();
-    int32_t result = IsStored(m_Entry) ? ReadStored(this, buffer, count)
-                                       : ReadDeflated(this, buffer, count);
+    int32_t result = ReadMember(this, buffer, count);
     if (timer.ElapsedMs(s_LoadClock->Ticks()) > kSlowReadMs)
         Displayf("\x1b[32m%d bytes read, time = %f\x1b[0m", count,
                  static_cast<double>(timer.ElapsedMs(s_LoadClock->Ticks())));
@@ -149,10 +183,10 @@ static int32_t SeekDeflated(zipHandle* h, int64_t base, int32_t offset) {
         h->m_CompPos = h->m_Pos = 0;
         inflateReset(&h->m_ZStream);
     }
-    uint8_t discard[kInputPiece];
+    uint8_t discard[kDiscardPiece];
     while (target > h->m_Pos) {
         uint32_t step = target - h->m_Pos;
-        if (h->Read(discard, step < sizeof discard ? static_cast<int32_t>(step) : kInputPiece) <= 0)
+        if (h->Read(discard, step < sizeof discard ? static_cast<int32_t>(step) : kDiscardPiece) <= 0)
             return static_cast<int32_t>(h->m_Pos);
     }
     return static_cast<int32_t>(target);

@@ -1,5 +1,7 @@
 // Mounting: an archive's own directory turned into a sorted zipEntry array
-// in the name mode in force, in one block per archive.
+// in the name mode in force, in one block per archive. A mount reads the end
+// record and the central directory and nothing of the members, so that its
+// time and the bytes it reads do not grow with their sizes.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +15,8 @@
 #include "file/stream.h"
 #include "zip/ziparchive.h"
 #include "zip/zipfile.h"
+#include "zip/zipinflate.h"
+#include "zip/zipwindow.h"
 
 ZipNameMode s_ZipNameMode = kZipNamesPlain;
 
@@ -142,14 +146,15 @@ static int32_t HeldCompSize(const MountMember& m) {
     return m.m_Deflated && m.m_CompSize == m.m_Size ? m.m_CompSize + 1 : m.m_CompSize;
 }
 
-// The entries, their CRCs and their names in one block; the archive record
-// on its own on the heap, where a leak checker finds what it points to (an
-// image's address among it).
+// The entries, their CRCs, their local headers' offsets and their names in
+// one block; the archive record on its own on the heap, where a leak checker
+// finds what it points to (an image's address among it). No member's data is
+// placed yet: that takes its local header, read when it is first opened.
 static zipFile* BuildDirectory(const char* archive, const MountMember* members, int32_t count,
                                ZipNameMode mode) {
     size_t nameBytes = 0;
     for (int32_t i = 0; i < count; ++i) nameBytes += NameBytes(members, i, mode);
-    size_t total = count * (sizeof(zipEntry) + sizeof(uint32_t)) + nameBytes + 1;
+    size_t total = count * (sizeof(zipEntry) + 2 * sizeof(uint32_t)) + nameBytes + 1;
     uint8_t* block = MountAllocate<uint8_t>(total);
     zipFile* zip = ZipAllocate<zipFile>(1, __LINE__);
     if (!block || !zip) {
@@ -161,13 +166,15 @@ static zipFile* BuildDirectory(const char* archive, const MountMember* members, 
     zip->m_DirectoryBytes = sizeof(zipFile) + total;
     zip->m_Entries = reinterpret_cast<zipEntry*>(block);
     zip->m_Crcs = reinterpret_cast<uint32_t*>(zip->m_Entries + count);
+    zip->m_Headers = zip->m_Crcs + count;
     zip->m_EntryCount = count;
     SafeStrncpy(zip->m_ArchiveName, archive, sizeof zip->m_ArchiveName);
-    uint8_t* names = reinterpret_cast<uint8_t*>(zip->m_Crcs + count);
+    uint8_t* names = reinterpret_cast<uint8_t*>(zip->m_Headers + count);
     for (int32_t i = 0; i < count; ++i) {
         const MountMember& m = members[i];
-        zip->m_Entries[i] = {reinterpret_cast<const char*>(names), m.m_Offset, m.m_Size, HeldCompSize(m)};
+        zip->m_Entries[i] = {reinterpret_cast<const char*>(names), 0, m.m_Size, HeldCompSize(m)};
         zip->m_Crcs[i] = m.m_Crc;
+        zip->m_Headers[i] = m.m_LocalHeader;
         names += StoreName(names, members, i, mode);
     }
     return zip;
@@ -183,14 +190,11 @@ static zipFile* ReadDirectory(ArchiveSource* source, const CentralDirectory* cd,
     int32_t count = 0;
     if (!ReadMembers(cd, mode != kZipNamesPlain, members, names, folded, &count, s_MountError))
         return nullptr;
-    std::sort(members, members + count, [](const MountMember& a, const MountMember& b) {
-        return a.m_LocalHeader < b.m_LocalHeader;
-    });
-    if (!LocateData(source, cd, members, count, s_MountError)) return nullptr;
     std::sort(members, members + count, NameOrder);
     count = DropRepeats(source->m_Name, members, count);
     zipFile* zip = BuildDirectory(source->m_Name, members, count, mode);
     if (!zip) SafeStrncpy(s_MountError, "out of memory", sizeof s_MountError);
+    else zip->m_DataEnd = cd->m_Offset;
     return zip;
 }
 
@@ -350,5 +354,7 @@ void zipFile::UnmountAll() {
     s_ZipFiles = s_CurrentZip = nullptr;
     s_PackedNames = s_FrontCoded = s_ZipAvailable = s_ZipSelected = false;
     s_BaseDevice = nullptr;
+    ForgetWindows();
+    ReleaseWholeInflater();
     ResetLoadClock();
 }

@@ -119,6 +119,48 @@ TEST_F(ZipDeviceTest, ADeflateStreamThatEndsEarlyStopsSeeksWhereItEnded) {
     EXPECT_EQ(ReadAt(h, 9990, 0, 100), Pattern(10000).substr(9990));
 }
 
+// Each handle keeps a window of the archive ahead of its reader, and a read
+// of a whole deflated member inflates it in one call. Both must give the
+// member's own bytes after seeks either way, after a close and reopen, and
+// after the handle served another member, from a device and from an image;
+// a stream that ends early gives what it holds on the one-call road too.
+TEST_F(ZipDeviceTest, InputWindowsAndWholeReadsServeSeeksAndReopens) {
+    std::string noise(300000, '\0');
+    for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>((i * 2654435761u) >> 13);
+    const std::vector<ZipMember> members = {{"small.dat", Pattern(20000, 3), true},
+                                            {"noise.dat", noise, true},
+                                            {"stored.dat", Pattern(100000, 4)},
+                                            {"short.dat", Pattern(10000, 5), true}};
+    ZipLayout layout;
+    std::string image = BuildZip(members, &layout);
+    Put32(image, layout.m_Central[3] + 24, 20000);  // short.dat claims twice what its stream holds
+    for (bool throughDevice : {false, true}) {
+        SCOPED_TRACE(throughDevice ? "device" : "image");
+        s_MemoryFs.Reset();
+        s_MemoryFs.m_Files["test.zip"].assign(image.begin(), image.end());
+        ASSERT_TRUE(throughDevice ? zipFile::Mount("test.zip", 0, const_cast<FileDevice*>(&MemoryDevice))
+                                  : MountBytes(image));
+        for (const ZipMember& m : members) {
+            SCOPED_TRACE(m.m_Name);
+            const std::string& data = m.m_Name == "short.dat" ? Pattern(10000, 5) : m.m_Data;
+            int32_t size = m.m_Name == "short.dat" ? 20000 : static_cast<int32_t>(data.size());
+            int32_t h = zipFile::zipOpen(m.m_Name.c_str(), 1);
+            ASSERT_EQ(h, 0);
+            EXPECT_EQ(ReadAt(h, 0, 0, size), data);
+            EXPECT_EQ(ReadAt(h, static_cast<int32_t>(data.size()) / 2, 0, 100), data.substr(data.size() / 2, 100));
+            EXPECT_EQ(ReadAt(h, 10, 0, 100), data.substr(10, 100));
+            zipFile::zipClose(h);
+            h = zipFile::zipOpen(m.m_Name == "small.dat" ? "noise.dat" : "small.dat", 1);
+            EXPECT_EQ(ReadAll(h, 65536).size(), m.m_Name == "small.dat" ? noise.size() : 20000u);
+            zipFile::zipClose(h);
+            ASSERT_EQ(zipFile::zipOpen(m.m_Name.c_str(), 1), 0);
+            EXPECT_EQ(ReadAll(0, 7000), data);
+            zipFile::zipClose(0);
+        }
+        zipFile::UnmountAll();
+    }
+}
+
 TEST_F(ZipDeviceTest, WritingIsRefused) {
     CaptureSystem capture;
     ASSERT_TRUE(Mount({{"a.dat", "abc"}}));

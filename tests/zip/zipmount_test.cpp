@@ -83,13 +83,6 @@ TEST_F(ZipMount, DamagedOrUnservableArchivesAreRefused) {
          "zip64", kZipNamesPlain, Sample()},
         {"damaged record", [](std::string& z, const ZipLayout& l) { Put32(z, l.m_Central[1], 0); },
          "central directory is damaged at record 1", kZipNamesPlain, Sample()},
-        {"no local header", [](std::string& z, const ZipLayout& l) { Put32(z, l.m_Local[2], 0x12345678); },
-         "member 'sounds/boom.wav' has no local header signature", kZipNamesPlain, Sample()},
-        {"local header past the directory", [](std::string& z, const ZipLayout& l) { Put32(z, l.m_Central[0] + 42, 1u << 20); },
-         "member 'maps/level1.dat' lies outside the file", kZipNamesPlain, Sample()},
-        {"data past the directory", [](std::string& z, const ZipLayout& l) {
-             Put32(z, l.m_Central[0] + 20, 100000);  // stored size beyond the file
-         }, "member 'maps/level1.dat' lies outside the file", kZipNamesPlain, Sample()},
         {"encrypted", [](std::string& z, const ZipLayout& l) { Put16(z, l.m_Central[2] + 8, 1); },
          "member 'sounds/boom.wav' is encrypted", kZipNamesPlain, Sample()},
         {"other method", [](std::string& z, const ZipLayout& l) { Put16(z, l.m_Central[2] + 10, 12); },
@@ -124,6 +117,50 @@ TEST_F(ZipMount, DamagedOrUnservableArchivesAreRefused) {
             EXPECT_EQ(s_ZipFiles, nullptr);
             EXPECT_FALSE(s_ZipAvailable);
             EXPECT_TRUE(s_MemoryFs.m_Handles.empty()) << "the archive file is closed again";
+        }
+    }
+}
+
+// A mount reads no member's local header; a bad one refuses its member at
+// open, leaving no handle taken, while the others serve, from an image and
+// through a device alike.
+TEST_F(ZipMount, ABadLocalHeaderRefusesItsMemberAtOpen) {
+    const struct {
+        const char* m_What;
+        std::function<void(std::string&, const ZipLayout&)> m_Damage;
+        const char* m_Member;
+        const char* m_Reason;
+    } cases[] = {
+        {"no signature", [](std::string& z, const ZipLayout& l) { Put32(z, l.m_Local[2], 0x12345678); },
+         "sounds/boom.wav", "its local header has no signature"},
+        {"header past the directory", [](std::string& z, const ZipLayout& l) { Put32(z, l.m_Central[0] + 42, 1u << 20); },
+         "maps/level1.dat", "its local header lies outside the file"},
+        {"data past the directory", [](std::string& z, const ZipLayout& l) { Put16(z, l.m_Local[2] + 28, 60000); },
+         "sounds/boom.wav", "its data lies outside the file"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.m_What);
+        ZipLayout layout;
+        std::string image = BuildZip(Sample(), &layout);
+        c.m_Damage(image, layout);
+        for (bool throughDevice : {false, true}) {
+            CaptureSystem capture;
+            s_MemoryFs.Reset();
+            s_MemoryFs.m_Files["bad.zip"].assign(image.begin(), image.end());
+            zipFile* zip = throughDevice
+                               ? zipFile::Mount("bad.zip", 0, const_cast<FileDevice*>(&MemoryDevice))
+                               : zipFile::MountImage("bad.zip", image.data(), static_cast<uint32_t>(image.size()), 0);
+            ASSERT_NE(zip, nullptr) << zipFile::MountError();
+            EXPECT_EQ(zipFile::zipOpen(c.m_Member, true), -1);
+            EXPECT_NE(capture.m_Console.find(std::string("Cannot open '") + c.m_Member + "' in 'bad.zip': " + c.m_Reason),
+                      std::string::npos) << capture.m_Console;
+            const char* other = c.m_Member[0] == 'm' ? "sounds/boom.wav" : "maps/level1.dat";
+            int32_t handle = zipFile::zipOpen(other, true);
+            EXPECT_EQ(handle, 0) << "the refused open took no handle";
+            char byte = 0;
+            EXPECT_EQ(zipFile::zipRead(handle, &byte, 1), 1);
+            EXPECT_EQ(byte, other[0] == 'm' ? 'a' : 'b');
+            zipFile::UnmountAll();
         }
     }
 }

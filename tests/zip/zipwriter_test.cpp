@@ -73,8 +73,9 @@ protected:
             ASSERT_EQ(zip->m_EntryCount, static_cast<int32_t>(files.size()));
             ASSERT_TRUE(zipFile::zipSelect(true));
             for (const File& f : files) {
-                const zipEntry* entry = zip->Find(f.m_Name.c_str());
+                zipEntry* entry = zip->Find(f.m_Name.c_str());
                 ASSERT_NE(entry, nullptr) << f.m_Name;
+                ASSERT_TRUE(zip->Locate(entry)) << f.m_Name;
                 bool stored = entry->m_Size == entry->m_CompSize;
                 EXPECT_EQ(stored, f.m_Stored) << f.m_Name;
                 if (stored && aligned) {

@@ -34,8 +34,11 @@ SegmentFigures Measure(zipFile* zip, const SortedSegment& segment, int32_t index
     SegmentFigures figures;
     uint32_t position = 0;
     for (const std::string& name : segment.m_Files) {
-        const zipEntry* entry = zip->Find(name.c_str());
-        if (!entry) {
+        zipEntry* entry = zip->Find(name.c_str());
+        const char* why = nullptr;
+        if (entry && !zip->Locate(entry, &why))
+            Errorf("Cannot open '%s' in '%s': %s", name.c_str(), zip->m_ArchiveName, why);
+        if (!entry || why) {
             ++figures.m_Missing;
             continue;
         }

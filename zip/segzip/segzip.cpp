@@ -77,9 +77,11 @@ static void ListOne(const char* name, bool, void* context) {
     }
     char full[2 * kZipNameLength];
     SafeSnprintf(full, sizeof full, "%s%s", list->m_Prefix, name);
-    const zipEntry* entry = list->m_Zip->Find(full);
-    if (entry) PrintLong(entry, name);
-    else Errorf("'%s' is listed but cannot be found", full);
+    zipEntry* entry = list->m_Zip->Find(full);
+    const char* why = nullptr;
+    if (!entry) Errorf("'%s' is listed but cannot be found", full);
+    else if (!list->m_Zip->Locate(entry, &why)) Errorf("Cannot open '%s' in '%s': %s", full, list->m_Zip->m_ArchiveName, why);
+    else PrintLong(entry, name);
 }
 
 // A listing with nothing in it fails, as a name that matches nothing does:

@@ -1,6 +1,6 @@
-// The tick counter depends on the processor, not the operating system, so
-// both systems share this file: the time-stamp counter on x86, the monotonic
-// clock elsewhere.
+// The Windows tick counter: the time-stamp counter on x86, whose rate is
+// measured once (see Timer), the performance counter elsewhere. POSIX
+// systems count ticks on their monotonic clock (platform_posix.cpp).
 #include "platform/platform.h"
 
 #if defined(__i386__) || defined(__x86_64__)
@@ -14,6 +14,8 @@ const unsigned kCpuidTimeStampCounter = 1u << 4;
 
 uint32_t TickCount() { return static_cast<uint32_t>(__rdtsc()); }
 
+int64_t TickFrequency() { return 0; }
+
 bool TickCountAvailable() {
     unsigned eax, ebx, ecx, edx;
     return __get_cpuid(1, &eax, &ebx, &ecx, &edx) && (edx & kCpuidTimeStampCounter);
@@ -26,6 +28,8 @@ bool TickCountAvailable() {
 namespace plat {
 
 uint32_t TickCount() { return static_cast<uint32_t>(PerfCounter()); }
+
+int64_t TickFrequency() { return PerfFrequency(); }
 
 bool TickCountAvailable() { return true; }
 
