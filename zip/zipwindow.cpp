@@ -26,12 +26,20 @@ static uint32_t Readable(const zipFile* zip, uint32_t at) {
 
 static uint32_t Min(uint32_t a, uint32_t b) { return a < b ? a : b; }
 
+// What the window already holds from at moves to its front and only the rest
+// is read, from where the last read ended: members loaded one after another
+// in archive order cost one device read each and no seek, however much of
+// the next one the last read brought in.
 static void Fill(zipHandle* h, uint32_t at, uint32_t want) {
     zipFile* zip = h->m_File;
     uint32_t length = Min(Min(want, kZipInputWindow), Readable(zip, at));
+    uint32_t kept = Holds(h, at) ? Min(length, h->m_InStart + h->m_InLength - at) : 0;
+    if (kept) memmove(WindowOf(h), WindowOf(h) + (at - h->m_InStart), kept);
     h->m_InLength = 0;
-    zip->SeekRaw(at);
-    zip->ReadRaw(WindowOf(h), static_cast<int32_t>(length));
+    if (length > kept) {
+        zip->SeekRaw(at + kept);
+        zip->ReadRaw(WindowOf(h) + kept, static_cast<int32_t>(length - kept));
+    }
     h->m_InFile = zip;
     h->m_InStart = at;
     h->m_InLength = length;
