@@ -55,6 +55,14 @@ void AddZip64End(std::string& z, const ZipLayout& l, uint64_t records, uint64_t 
     z = z.substr(0, l.m_End) + record + locator + end;
 }
 
+// Mounts image as bad.zip, from memory or through the memory device.
+zipFile* MountBad(const std::string& image, bool throughDevice) {
+    s_MemoryFs.Reset();
+    s_MemoryFs.m_Files["bad.zip"].assign(image.begin(), image.end());
+    return throughDevice ? zipFile::Mount("bad.zip", 0, const_cast<FileDevice*>(&MemoryDevice))
+                         : zipFile::MountImage("bad.zip", image.data(), static_cast<uint32_t>(image.size()), 0);
+}
+
 struct Refusal {
     const char* m_What;
     std::function<void(std::string&, const ZipLayout&)> m_Damage;
@@ -105,11 +113,7 @@ TEST_F(ZipMount, DamagedOrUnservableArchivesAreRefused) {
         if (c.m_Damage) c.m_Damage(image, layout);
         for (bool throughDevice : {false, true}) {
             CaptureSystem capture;
-            s_MemoryFs.Reset();
-            s_MemoryFs.m_Files["bad.zip"].assign(image.begin(), image.end());
-            zipFile* zip = throughDevice
-                               ? zipFile::Mount("bad.zip", 0, const_cast<FileDevice*>(&MemoryDevice))
-                               : zipFile::MountImage("bad.zip", image.data(), static_cast<uint32_t>(image.size()), 0);
+            zipFile* zip = MountBad(image, throughDevice);
             EXPECT_EQ(zip, nullptr);
             EXPECT_NE(std::string(zipFile::MountError()).find(c.m_Reason), std::string::npos) << zipFile::MountError();
             EXPECT_NE(capture.m_Console.find(std::string("Cannot mount 'bad.zip': ") + zipFile::MountError()),
@@ -145,11 +149,7 @@ TEST_F(ZipMount, ABadLocalHeaderRefusesItsMemberAtOpen) {
         c.m_Damage(image, layout);
         for (bool throughDevice : {false, true}) {
             CaptureSystem capture;
-            s_MemoryFs.Reset();
-            s_MemoryFs.m_Files["bad.zip"].assign(image.begin(), image.end());
-            zipFile* zip = throughDevice
-                               ? zipFile::Mount("bad.zip", 0, const_cast<FileDevice*>(&MemoryDevice))
-                               : zipFile::MountImage("bad.zip", image.data(), static_cast<uint32_t>(image.size()), 0);
+            zipFile* zip = MountBad(image, throughDevice);
             ASSERT_NE(zip, nullptr) << zipFile::MountError();
             EXPECT_EQ(zipFile::zipOpen(c.m_Member, true), -1);
             EXPECT_NE(capture.m_Console.find(std::string("Cannot open '") + c.m_Member + "' in 'bad.zip': " + c.m_Reason),
