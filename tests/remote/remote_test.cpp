@@ -117,9 +117,10 @@ TEST_F(FakeHost, ReadsAndWritesTravelInChunksOfAtMost4096) {
     for (size_t i = 0; i < data.size(); ++i) data[i] = char(i * 7 + i / 251);
     Play({Reply(9, 4096, data.substr(0, 4096)), Reply(9, 4096, data.substr(4096, 4096)),
           Reply(9, 1808, data.substr(8192)), Reply(9, 4096, data.substr(0, 4096)), Reply(9, 0),
+          Reply(9, 0),  // the third request was already on its way
           Reply(7, 4096), Reply(7, 1000), Reply(7, 4096), Reply(7, 808),  // one short write
           Reply(7, 4096), Reply(7, -1), Reply(7, -1),  // second, then first fails
-          Reply(9, 4096, data.substr(0, 4096)), Reply(9, -1)});
+          Reply(9, 4096, data.substr(0, 4096)), Reply(9, -1), Reply(9, -1)});
     EXPECT_EQ(0, RemoteRead(1, &buffer[0], 0));  // a count of 0 sends nothing
     EXPECT_EQ(0, RemoteWrite(1, data.data(), 0));
     EXPECT_EQ(10000, RemoteRead(1, &buffer[0], 10000));
@@ -131,9 +132,10 @@ TEST_F(FakeHost, ReadsAndWritesTravelInChunksOfAtMost4096) {
     EXPECT_EQ(-1, RemoteRead(1, &buffer[0], 10000));
     const struct {
         int32_t m_Code, m_Count, m_From;  // where a write's data starts in the source
-    } sent[] = {{8, 4096, -1},   {8, 4096, -1},   {8, 1808, -1},   {8, 4096, -1},  {8, 4096, -1},
-                {6, 4096, 0},    {6, 4096, 4096}, {6, 4096, 5096}, {6, 808, 9192}, {6, 4096, 0},
-                {6, 4096, 4096}, {6, 4096, 0},    {8, 4096, -1},   {8, 4096, -1}};
+    } sent[] = {{8, 4096, -1},   {8, 4096, -1},   {8, 1808, -1}, {8, 4096, -1}, {8, 4096, -1},
+                {8, 1808, -1},   {6, 4096, 0},    {6, 4096, 4096}, {6, 4096, 5096}, {6, 808, 9192},
+                {6, 4096, 0},    {6, 4096, 4096}, {6, 4096, 0},    {8, 4096, -1},   {8, 4096, -1},
+                {8, 1808, -1}};
     const std::vector<Bytes> requests = Requests();
     ASSERT_EQ(std::size(sent), requests.size());
     for (size_t i = 0; i < std::size(sent); ++i) {
