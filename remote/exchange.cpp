@@ -19,8 +19,36 @@ bool SendAll(const void* buffer, int32_t count) {
     return SendAllOn(s_RemoteSocket, buffer, count);
 }
 
+// Bytes received ahead of the reply that needs them: one receive takes
+// whatever the socket holds, so a window of replies that came together costs
+// a receive or two instead of two each. Kept for the next reply, never lost.
+static struct {
+    int32_t m_Start, m_End;
+    uint8_t m_Bytes[17 * sizeof(RemoteReadReply)];
+} s_Received;
+
+static void ForgetReceived() {
+    s_Received.m_Start = s_Received.m_End = 0;
+}
+
+// A receive of 0 bytes means the peer has gone: waiting on would never end.
+static bool ReceiveMore() {
+    ForgetReceived();
+    int32_t got = plat::SocketRecv(s_RemoteSocket, s_Received.m_Bytes, sizeof s_Received.m_Bytes);
+    s_Received.m_End = got > 0 ? got : 0;
+    return got > 0;
+}
+
 bool RecvAll(void* buffer, int32_t count) {
-    return RecvAllOn(s_RemoteSocket, buffer, count);
+    uint8_t* to = static_cast<uint8_t*>(buffer);
+    for (int32_t n; count > 0; to += n, count -= n) {
+        if (s_Received.m_Start == s_Received.m_End && !ReceiveMore()) return false;
+        n = s_Received.m_End - s_Received.m_Start;
+        n = count < n ? count : n;
+        memcpy(to, s_Received.m_Bytes + s_Received.m_Start, n);
+        s_Received.m_Start += n;
+    }
+    return true;
 }
 
 // Reads and drops count bytes, so that the next exchange starts at its reply.
@@ -113,6 +141,7 @@ bool RemoteConnect(const char* host, int32_t port) {
         return false;
     }
     s_RemoteSocket = socket;
+    ForgetReceived();
     s_RemoteEnabled = true;
     return true;
 }
@@ -126,5 +155,6 @@ void RemoteDisconnect() {
     s_RemoteEnabled = false;
     plat::SocketClose(s_RemoteSocket);
     s_RemoteSocket = 0;
+    ForgetReceived();
     SignalSema(RemoteSema());
 }

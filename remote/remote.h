@@ -38,7 +38,8 @@ typedef std::function<void(int32_t index)> RemoteReplyTaker;
 // reported as RemoteExchange reports one.
 void RemoteExchangeWindow(const void* requests, int32_t requestBytes, int32_t replies,
                           RemotePacket* recvPkt, int32_t recvSize, const RemoteReplyTaker& take);
-// SendAllOn and RecvAllOn over s_RemoteSocket.
+// SendAllOn and RecvAllOn over s_RemoteSocket, except that RecvAll takes
+// bytes received ahead first: whatever one receive brings is kept until asked for.
 bool SendAll(const void* buffer, int32_t count);
 bool RecvAll(void* buffer, int32_t count);
 
