@@ -1,8 +1,10 @@
 // Throughput of the remote device over loopback next to the local disk: the
 // same 64 MB file written and read back through streams, each way three
-// times, best run kept. Usage: remote_throughput [directory]
+// times, best run kept. Usage: remote_throughput [directory [window]], the
+// window being how many read requests the remote device sends at once.
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -72,7 +74,8 @@ bool MeasureRemote(const std::string& root, const std::vector<char>& data, Speed
 }
 
 void Report(const Speeds& local, const Speeds& remote) {
-    printf("\n%-14s %12s %12s\n", "", "write MB/s", "read MB/s");
+    printf("\nread window %d\n", s_RemoteReadWindow);
+    printf("%-14s %12s %12s\n", "", "write MB/s", "read MB/s");
     printf("%-14s %12.1f %12.1f\n", "local disk", local.m_Write, local.m_Read);
     printf("%-14s %12.1f %12.1f\n", "remote host", remote.m_Write, remote.m_Read);
     printf("%-14s %12.3f %12.3f\n", "remote/local", remote.m_Write / local.m_Write,
@@ -86,6 +89,7 @@ int main(int argc, char** argv) {
     const fs::path root =
         (argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path()) / "remote-throughput";
     fs::create_directories(root);
+    if (argc > 2) s_RemoteReadWindow = atoi(argv[2]);
     std::vector<char> data(kFileSize);
     uint32_t seed = 1;
     for (char& c : data) c = char((seed = seed * 1103515245 + 12345) >> 16);

@@ -1,4 +1,5 @@
-// The connection to the file host and the one-at-a-time exchange on it.
+// The connection to the file host and the exchanges on it: one request and
+// its reply, or a window of requests sent together and their replies in turn.
 #include <cstring>
 
 #include "core/assert.h"
@@ -18,8 +19,36 @@ bool SendAll(const void* buffer, int32_t count) {
     return SendAllOn(s_RemoteSocket, buffer, count);
 }
 
+// Bytes received ahead of the reply that needs them: one receive takes
+// whatever the socket holds, so a window of replies that came together costs
+// a receive or two instead of two each. Kept for the next reply, never lost.
+static struct {
+    int32_t m_Start, m_End;
+    uint8_t m_Bytes[17 * sizeof(RemoteReadReply)];
+} s_Received;
+
+static void ForgetReceived() {
+    s_Received.m_Start = s_Received.m_End = 0;
+}
+
+// A receive of 0 bytes means the peer has gone: waiting on would never end.
+static bool ReceiveMore() {
+    ForgetReceived();
+    int32_t got = plat::SocketRecv(s_RemoteSocket, s_Received.m_Bytes, sizeof s_Received.m_Bytes);
+    s_Received.m_End = got > 0 ? got : 0;
+    return got > 0;
+}
+
 bool RecvAll(void* buffer, int32_t count) {
-    return RecvAllOn(s_RemoteSocket, buffer, count);
+    uint8_t* to = static_cast<uint8_t*>(buffer);
+    for (int32_t n; count > 0; to += n, count -= n) {
+        if (s_Received.m_Start == s_Received.m_End && !ReceiveMore()) return false;
+        n = s_Received.m_End - s_Received.m_Start;
+        n = count < n ? count : n;
+        memcpy(to, s_Received.m_Bytes + s_Received.m_Start, n);
+        s_Received.m_Start += n;
+    }
+    return true;
 }
 
 // Reads and drops count bytes, so that the next exchange starts at its reply.
@@ -47,18 +76,61 @@ static void CheckReply(const RemotePacket* recvPkt, int32_t command, int32_t rec
     Assert(recvPkt->length <= (int)recvSize);
 }
 
+static bool Faulty(const RemotePacket* recvPkt, int32_t command, int32_t recvSize) {
+    return recvPkt->command != command || recvPkt->length > recvSize;
+}
+
+// How one reply came: its header as received (a payload that then fails to
+// arrive puts the pre-filled values back in the caller's packet).
+struct Arrival {
+    bool m_Header, m_Whole;
+    RemotePacket m_Received;
+};
+
+static Arrival ReceiveReply(RemotePacket* recvPkt, int32_t recvSize) {
+    const RemotePacket expected = *recvPkt;
+    Arrival arrival = {RecvAll(recvPkt, kRemoteHeaderSize), false, {}};
+    arrival.m_Received = *recvPkt;
+    arrival.m_Whole = arrival.m_Header && RecvPayload(recvPkt, recvSize);
+    if (!arrival.m_Whole) *recvPkt = expected;
+    return arrival;
+}
+
+// A reply that does not arrive whole means the connection is gone: waiting
+// for the ones after it would only fail again, so none is waited for.
+static bool ReceiveReplies(int32_t replies, RemotePacket* recvPkt, int32_t recvSize,
+                           const RemoteReplyTaker& take, RemotePacket* fault) {
+    const RemotePacket expected = *recvPkt;
+    bool faulty = false;
+    for (int32_t i = 0; i < replies; ++i) {
+        *recvPkt = expected;
+        const Arrival arrival = ReceiveReply(recvPkt, recvSize);
+        if (!faulty && arrival.m_Header && Faulty(&arrival.m_Received, expected.command, recvSize)) {
+            *fault = arrival.m_Received;
+            faulty = true;
+        }
+        if (take) take(i);
+        if (!arrival.m_Whole) break;
+    }
+    return faulty;
+}
+
 // A faulty reply is reported only once the semaphore is free again: the fatal
 // stop closes every stream, and closing a remote one is an exchange too.
-void RemoteExchange(const RemotePacket* request, RemotePacket* recvPkt, int32_t recvSize) {
+void RemoteExchangeWindow(const void* requests, int32_t requestBytes, int32_t replies,
+                          RemotePacket* recvPkt, int32_t recvSize, const RemoteReplyTaker& take) {
+    const int32_t command = recvPkt->command;
     Semaphore sema = RemoteSema();
     WaitSema(sema);
-    SendAll(request, request->length);
-    const RemotePacket expected = *recvPkt;
-    bool arrived = RecvAll(recvPkt, kRemoteHeaderSize);
-    const RemotePacket received = *recvPkt;
-    if (!arrived || !RecvPayload(recvPkt, recvSize)) *recvPkt = expected;
+    SendAll(requests, requestBytes);
+    RemotePacket fault;
+    bool faulty = ReceiveReplies(replies, recvPkt, recvSize, take, &fault);
     SignalSema(sema);
-    if (arrived) CheckReply(&received, expected.command, recvSize);
+    if (faulty) CheckReply(&fault, command, recvSize);
+}
+
+void RemoteExchange(const RemotePacket* request, RemotePacket* recvPkt, int32_t recvSize) {
+    RemoteExchangeWindow(request, request->length, 1, recvPkt, recvSize, nullptr);
 }
 
 bool RemoteConnect(const char* host, int32_t port) {
@@ -69,6 +141,7 @@ bool RemoteConnect(const char* host, int32_t port) {
         return false;
     }
     s_RemoteSocket = socket;
+    ForgetReceived();
     s_RemoteEnabled = true;
     return true;
 }
@@ -82,5 +155,6 @@ void RemoteDisconnect() {
     s_RemoteEnabled = false;
     plat::SocketClose(s_RemoteSocket);
     s_RemoteSocket = 0;
+    ForgetReceived();
     SignalSema(RemoteSema());
 }

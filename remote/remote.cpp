@@ -1,5 +1,6 @@
-// The eight remote operations: each builds its request, pre-fills the reply
-// so that an exchange in which nothing arrives yields -1, and exchanges.
+// The remote operations but the read (read.cpp): each builds its request,
+// pre-fills the reply so that an exchange in which nothing arrives yields -1,
+// and exchanges.
 #include "remote/remote.h"
 
 #include <cstring>
@@ -89,28 +90,10 @@ static int32_t WriteChunk(int32_t handle, const uint8_t* source, int32_t n) {
     return Min(ResultOf(&packet.header, kReplyWrite), n);
 }
 
-// Whatever the host claims, no more is copied than was asked for and than
-// the reply carries.
-static int32_t ReadChunk(int32_t handle, uint8_t* destination, int32_t n) {
-    RemoteDataPacket request;
-    request.header = Header(kRequestRead, 24);
-    request.handle = handle;
-    request.count = n;
-    RemoteReadReply reply;
-    reply.header = {0, kReplyRead, -1, kRemoteHeaderSize};
-    RemoteExchange(&request.header, &reply.header, sizeof reply);
-    if (reply.header.result <= 0) return reply.header.result;
-    int32_t length = Min(reply.header.length, static_cast<int32_t>(sizeof reply));
-    int32_t carried = length > kRemoteHeaderSize ? length - kRemoteHeaderSize : 0;
-    int32_t result = Min(reply.header.result, Min(n, carried));
-    memcpy(destination, reply.data, result);
-    return result;
-}
-
 // Moves count bytes a chunk at a time. A short chunk is followed by the rest
-// (a short write sends the unwritten rest again), a chunk of 0 ends early (end
-// of file), and a failure is -1, dropping the total, whatever negative result
-// the host sent: the local operations fail with -1 alone.
+// (a short write sends the unwritten rest again), a chunk of 0 ends early, and
+// a failure is -1, dropping the total, whatever negative result the host
+// sent: the local operations fail with -1 alone.
 template <typename Byte, typename Chunk>
 static int32_t InChunks(int32_t handle, Byte* bytes, int32_t count, Chunk chunk) {
     int32_t total = 0;
@@ -125,8 +108,4 @@ static int32_t InChunks(int32_t handle, Byte* bytes, int32_t count, Chunk chunk)
 
 int32_t RemoteWrite(int32_t handle, const void* buffer, int32_t count) {
     return InChunks(handle, static_cast<const uint8_t*>(buffer), count, WriteChunk);
-}
-
-int32_t RemoteRead(int32_t handle, void* buffer, int32_t count) {
-    return InChunks(handle, static_cast<uint8_t*>(buffer), count, ReadChunk);
 }

@@ -1,9 +1,11 @@
 // The remote device: the eight backend operations that carry file work to a
-// file host over one connected socket, one request and one reply at a time,
+// file host over one connected socket, one request and one reply at a time
+// (a read of several chunks puts a window of requests on the wire at once),
 // and the switch that installs them in LocalDevice's backend block.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "core/ipc.h"
 #include "file/device.h"
@@ -26,13 +28,36 @@ extern const LocalBackend s_RemoteBackend;
 // the wrong code or longer than recvSize fails an assertion, and past it only
 // recvSize bytes are kept, the rest read and dropped.
 void RemoteExchange(const RemotePacket* request, RemotePacket* recvPkt, int32_t recvSize);
-// SendAllOn and RecvAllOn over s_RemoteSocket.
+// Called with each reply's index as it lies in the exchange's reply packet.
+typedef std::function<void(int32_t index)> RemoteReplyTaker;
+// Sends requestBytes of requests at once, then receives replies of them in
+// turn, each into recvPkt pre-filled anew as for RemoteExchange and handed to
+// take (when not empty) before the next, all under one hold of s_RemoteSema.
+// After a reply that does not arrive whole no more are waited for; it is
+// still handed over, with the pre-filled values. The first faulty reply is
+// reported as RemoteExchange reports one.
+void RemoteExchangeWindow(const void* requests, int32_t requestBytes, int32_t replies,
+                          RemotePacket* recvPkt, int32_t recvSize, const RemoteReplyTaker& take);
+// SendAllOn and RecvAllOn over s_RemoteSocket, except that RecvAll takes
+// bytes received ahead first: whatever one receive brings is kept until asked for.
 bool SendAll(const void* buffer, int32_t count);
 bool RecvAll(void* buffer, int32_t count);
 
 // The backend operations. A name longer than 255 characters is refused (-1
 // or false) without anything being sent.
 // Reads and writes travel in pieces of at most 4096 bytes.
+//
+// How many read requests a read puts on the wire before it reads the first
+// reply, clamped to 1..kRemoteMaxReadWindow; 1 sends each piece's request
+// only once the one before has been answered. A host talked to this way must
+// answer strictly in the order it was asked, and must go on reading requests
+// while the client has not yet read the replies to earlier ones (it must not
+// wait for a reply to be taken before it reads the next request), queueing
+// up to a window of 24-byte requests. A read whose pieces come back short
+// asks for the rest afterwards; after an end of file or a failure the
+// replies still due are read and dropped, so the next exchange stays in step.
+extern int32_t s_RemoteReadWindow;
+const int32_t kRemoteMaxReadWindow = 64;
 bool RemoteIsNewer(const char* first, const char* second);
 int32_t RemoteOpen(const char* name, uint8_t readOnly);
 int32_t RemoteCreate(const char* name);

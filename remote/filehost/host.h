@@ -18,6 +18,9 @@ const size_t kHostRealPathSize = 4096;  // a path with its links resolved
 // silent clients cannot hold every connection the host serves.
 const int32_t kHostIdleSeconds = 600;
 const int32_t kHostMaxIdleSeconds = 86400;
+// Most bytes of replies gathered before they are sent: replies to requests
+// that arrived together travel together, up to 16 whole read replies.
+const size_t kHostReplyBatch = 16 * sizeof(RemoteReadReply);
 // How long the listener rests after a connection could not be accepted.
 const uint32_t kHostAcceptPauseMs = 100;
 

@@ -1,4 +1,7 @@
 // One connection: its open files, and its requests answered in turn.
+#include <cstring>
+#include <vector>
+
 #include "core/output.h"
 #include "remote/filehost/host.h"
 
@@ -57,22 +60,39 @@ int32_t ServeRequest(HostSession* session, const HostRequest* request, RemoteRea
     return reply->header.length;
 }
 
-// Receives count bytes, unless (limitMs above 0) more than limitMs have gone
-// by since start. A wait cut short by a signal only waits again.
-static bool RecvWithin(plat::SocketHandle socket, void* buffer, int32_t count, uint32_t start,
-                       uint32_t limitMs) {
-    uint8_t* bytes = static_cast<uint8_t*>(buffer);
-    for (int32_t done = 0; done < count;) {
-        if (limitMs > 0) {
-            uint32_t waited = plat::TimeMs() - start;
-            if (waited >= limitMs) return false;
-            int32_t ready = plat::SocketWait(socket, static_cast<int32_t>(limitMs - waited));
-            if (ready < 0) return false;
-            if (ready == 0) continue;
-        }
-        int32_t got = plat::SocketRecv(socket, bytes + done, count - done);
+// Requests as they arrive: whatever the socket holds is taken in one
+// receive, so a window of requests sent together costs one.
+struct RequestStream {
+    plat::SocketHandle m_Socket;
+    uint32_t m_LimitMs;  // 0: no idle time-out
+    int32_t m_Start, m_End;
+    uint8_t m_Bytes[2 * sizeof(HostRequest)];
+};
+
+// Waits for data unless (limitMs above 0) more than limitMs have gone by
+// since start. A wait cut short by a signal only waits again.
+static bool WaitWithin(const RequestStream* in, uint32_t start) {
+    while (in->m_LimitMs > 0) {
+        uint32_t waited = plat::TimeMs() - start;
+        if (waited >= in->m_LimitMs) return false;
+        int32_t ready = plat::SocketWait(in->m_Socket, static_cast<int32_t>(in->m_LimitMs - waited));
+        if (ready != 0) return ready > 0;
+    }
+    return true;
+}
+
+// Until count bytes are buffered, receives as many as fit.
+static bool Fill(RequestStream* in, int32_t count, uint32_t start) {
+    if (in->m_End - in->m_Start >= count) return true;
+    memmove(in->m_Bytes, in->m_Bytes + in->m_Start, static_cast<size_t>(in->m_End - in->m_Start));
+    in->m_End -= in->m_Start;
+    in->m_Start = 0;
+    while (in->m_End < count) {
+        if (!WaitWithin(in, start)) return false;
+        int32_t room = static_cast<int32_t>(sizeof in->m_Bytes) - in->m_End;
+        int32_t got = plat::SocketRecv(in->m_Socket, in->m_Bytes + in->m_End, room);
         if (got <= 0) return false;
-        done += got;
+        in->m_End += got;
     }
     return true;
 }
@@ -81,15 +101,39 @@ static bool RecvWithin(plat::SocketHandle socket, void* buffer, int32_t count, u
 // next request starts, so the connection ends. The whole request must come
 // within the idle time-out, counted from when the host begins to wait for
 // it: a client that sends nothing, or a byte now and then, is let go.
-static bool ReceiveRequest(plat::SocketHandle socket, HostRequest* request, uint32_t limitMs) {
+static bool ReceiveRequest(RequestStream* in, HostRequest* request) {
     const uint32_t start = plat::TimeMs();
-    if (!RecvWithin(socket, &request->header, kRemoteHeaderSize, start, limitMs)) return false;
+    if (!Fill(in, kRemoteHeaderSize, start)) return false;
+    memcpy(&request->header, in->m_Bytes + in->m_Start, kRemoteHeaderSize);
     int32_t length = request->header.length;
-    if (length >= kRemoteHeaderSize && length <= static_cast<int32_t>(sizeof *request))
-        return RecvWithin(socket, reinterpret_cast<uint8_t*>(request) + kRemoteHeaderSize,
-                          length - kRemoteHeaderSize, start, limitMs);
-    Warningf("filehost: a request of %d bytes; closing the connection", length);
-    return false;
+    if (length < kRemoteHeaderSize || length > static_cast<int32_t>(sizeof *request)) {
+        Warningf("filehost: a request of %d bytes; closing the connection", length);
+        return false;
+    }
+    if (!Fill(in, length, start)) return false;
+    memcpy(request, in->m_Bytes + in->m_Start, static_cast<size_t>(length));
+    in->m_Start += length;
+    return true;
+}
+
+// A request is waiting when its first bytes are buffered or can be had.
+static bool RequestWaiting(const RequestStream* in) {
+    return in->m_End > in->m_Start || plat::SocketWait(in->m_Socket, 0) > 0;
+}
+
+// Replies to requests that are already waiting are gathered and sent together
+// once none is: a client that sends a window of requests at once then wakes
+// once for all their replies instead of once each. A reply is never held
+// while the host waits for a request, so a client that waits for it is
+// never stalled.
+static bool Answer(const RequestStream* in, const RemoteReadReply& reply, int32_t length,
+                   std::vector<uint8_t>* pending) {
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&reply);
+    pending->insert(pending->end(), bytes, bytes + length);
+    if (pending->size() + sizeof reply <= kHostReplyBatch && RequestWaiting(in)) return true;
+    bool sent = SendAllOn(in->m_Socket, pending->data(), static_cast<int32_t>(pending->size()));
+    pending->clear();
+    return sent;
 }
 
 // A client that stops reading its replies is let go the same way.
@@ -98,11 +142,14 @@ void ServeConnection(const char* root, plat::SocketHandle socket, int32_t idleSe
     if (limitMs > 0) plat::SocketSendTimeout(socket, static_cast<int32_t>(limitMs));
     HostSession session;
     OpenSession(&session, root);
+    RequestStream in = {socket, limitMs, 0, 0, {}};
     HostRequest request;
     RemoteReadReply reply;
-    while (ReceiveRequest(socket, &request, limitMs)) {
+    std::vector<uint8_t> pending;
+    pending.reserve(kHostReplyBatch);
+    while (ReceiveRequest(&in, &request)) {
         int32_t length = ServeRequest(&session, &request, &reply);
-        if (!SendAllOn(socket, &reply, length)) break;
+        if (!Answer(&in, reply, length, &pending)) break;
     }
     CloseSession(&session);
 }

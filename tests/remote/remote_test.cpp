@@ -18,10 +18,11 @@ namespace {
 class FakeHost : public ::testing::Test {
 protected:
     void TearDown() override { Stop(); }
-    // The connection is closed after the last reply.
+    // The connection is closed after the last reply. Requests are those to this host.
     void Play(std::vector<Bytes> replies) {
         Stop();
         m_Replies = std::move(replies);
+        m_Requests.clear();
         plat::SocketHandle listener = plat::SocketListen("127.0.0.1", 0);
         m_Peer = std::thread([this, listener] { Serve(listener); });
         ASSERT_TRUE(RemoteConnect("127.0.0.1", plat::SocketPort(listener)));
@@ -117,9 +118,10 @@ TEST_F(FakeHost, ReadsAndWritesTravelInChunksOfAtMost4096) {
     for (size_t i = 0; i < data.size(); ++i) data[i] = char(i * 7 + i / 251);
     Play({Reply(9, 4096, data.substr(0, 4096)), Reply(9, 4096, data.substr(4096, 4096)),
           Reply(9, 1808, data.substr(8192)), Reply(9, 4096, data.substr(0, 4096)), Reply(9, 0),
+          Reply(9, 0),  // the third request was already on its way
           Reply(7, 4096), Reply(7, 1000), Reply(7, 4096), Reply(7, 808),  // one short write
           Reply(7, 4096), Reply(7, -1), Reply(7, -1),  // second, then first fails
-          Reply(9, 4096, data.substr(0, 4096)), Reply(9, -1)});
+          Reply(9, 4096, data.substr(0, 4096)), Reply(9, -1), Reply(9, -1)});
     EXPECT_EQ(0, RemoteRead(1, &buffer[0], 0));  // a count of 0 sends nothing
     EXPECT_EQ(0, RemoteWrite(1, data.data(), 0));
     EXPECT_EQ(10000, RemoteRead(1, &buffer[0], 10000));
@@ -131,9 +133,10 @@ TEST_F(FakeHost, ReadsAndWritesTravelInChunksOfAtMost4096) {
     EXPECT_EQ(-1, RemoteRead(1, &buffer[0], 10000));
     const struct {
         int32_t m_Code, m_Count, m_From;  // where a write's data starts in the source
-    } sent[] = {{8, 4096, -1},   {8, 4096, -1},   {8, 1808, -1},   {8, 4096, -1},  {8, 4096, -1},
-                {6, 4096, 0},    {6, 4096, 4096}, {6, 4096, 5096}, {6, 808, 9192}, {6, 4096, 0},
-                {6, 4096, 4096}, {6, 4096, 0},    {8, 4096, -1},   {8, 4096, -1}};
+    } sent[] = {{8, 4096, -1},   {8, 4096, -1},   {8, 1808, -1}, {8, 4096, -1}, {8, 4096, -1},
+                {8, 1808, -1},   {6, 4096, 0},    {6, 4096, 4096}, {6, 4096, 5096}, {6, 808, 9192},
+                {6, 4096, 0},    {6, 4096, 4096}, {6, 4096, 0},    {8, 4096, -1},   {8, 4096, -1},
+                {8, 1808, -1}};
     const std::vector<Bytes> requests = Requests();
     ASSERT_EQ(std::size(sent), requests.size());
     for (size_t i = 0; i < std::size(sent); ++i) {
@@ -268,6 +271,76 @@ TEST_F(FakeHost, ANegativeReadOrWriteResultIsMinusOne) {
     EXPECT_EQ(-1, RemoteRead(1, &buffer[0], 5000));
     EXPECT_EQ(-1, RemoteWrite(1, data.data(), 10));
     EXPECT_EQ(-1, RemoteWrite(1, data.data(), 5000));
+}
+
+// A read of several pieces puts a window of requests on the wire at once (4
+// here). The host reads on from where a short piece stopped, so the bytes stay
+// contiguous; whatever ends the read early, the replies still due are dropped
+// uncopied, and the seek after the read gets its own reply.
+TEST_F(FakeHost, AWindowedReadKeepsItsBytesContiguousAndTheNextExchangeInStep) {
+    std::string file(20000, 0);
+    for (size_t i = 0; i < file.size(); ++i) file[i] = char(i * 13 + i / 97);
+    auto piece = [&](int32_t from, int32_t n) { return Reply(9, n, file.substr(from, n)); };
+    const Bytes stray = Reply(9, 4096, std::string(4096, '!'));
+    const struct {
+        std::vector<Bytes> m_Replies;  // the seek's follows unless the host has gone
+        std::vector<int32_t> m_Asked;  // the read requests' counts, in order
+        int32_t m_Result, m_Copied;
+        bool m_HostGone;
+    } cases[] = {
+        {{piece(0, 4096), piece(4096, 4096), piece(8192, 4096), piece(12288, 4096),
+          piece(16384, 3616)},
+         {4096, 4096, 4096, 4096, 3616}, 20000, 20000, false},
+        {{piece(0, 4096), piece(4096, 1000), piece(5096, 4096), piece(9192, 4096),
+          piece(13288, 4096), piece(17384, 2616)},
+         {4096, 4096, 4096, 4096, 4096, 2616}, 20000, 20000, false},
+        {{piece(0, 4096), piece(4096, 100), Reply(9, 0), stray}, {4096, 4096, 4096, 4096}, 4196,
+         4196, false},
+        {{piece(0, 4096), Reply(9, -5), stray, stray}, {4096, 4096, 4096, 4096}, -1, 4096, false},
+        {{piece(0, 4096), piece(4096, 4096)}, {4096, 4096}, -1, 8192, true},
+    };
+    s_RemoteReadWindow = 4;
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        std::vector<Bytes> replies = cases[i].m_Replies;
+        if (!cases[i].m_HostGone) replies.push_back(Reply(11, 55));
+        Play(replies);
+        std::string buffer(20004, '#');
+        EXPECT_EQ(cases[i].m_Result, RemoteRead(1, &buffer[0], 20000)) << "case " << i;
+        const int32_t copied = cases[i].m_Copied;
+        EXPECT_TRUE(buffer.substr(0, copied) == file.substr(0, copied)) << "case " << i;
+        EXPECT_EQ(std::string(buffer.size() - copied, '#'), buffer.substr(copied)) << "case " << i;
+        EXPECT_EQ(cases[i].m_HostGone ? -1 : 55, RemoteSeek(1, 0, 0)) << "case " << i;
+        std::vector<Bytes> sent;
+        for (int32_t asked : cases[i].m_Asked) sent.push_back(Words({0, 8, 0, 24, 1, asked}));
+        if (!cases[i].m_HostGone) sent.push_back(Words({0, 4, 0, 28, 1, 0, 0}));
+        EXPECT_EQ(sent, Requests()) << "case " << i;
+    }
+    s_RemoteReadWindow = 16;
+}
+
+// Each thread's windows go out and come back whole, never mixed with the
+// other's: every reply carries its handle's letter.
+TEST_F(FakeHost, TwoThreadsReadingAtOnceEachGetOnlyTheirOwnReplies) {
+    const int kReads = 50;  // 3 windows of 4 pieces each
+    m_Answer = [](const Bytes& request) {
+        const int32_t count = request[20] | request[21] << 8;
+        return Reply(9, count, std::string(count, char('a' + request[16])));
+    };
+    Play(std::vector<Bytes>(2 * kReads * 12));
+    s_RemoteReadWindow = 4;
+    int matched[2] = {0, 0};
+    auto readMany = [&matched](int32_t handle) {
+        std::string buffer(48000, 0);
+        for (int i = 0; i < kReads; ++i)
+            matched[handle] += RemoteRead(handle, &buffer[0], 48000) == 48000 &&
+                               buffer == std::string(48000, char('a' + handle));
+    };
+    std::thread other(readMany, 0);
+    readMany(1);
+    other.join();
+    s_RemoteReadWindow = 16;
+    EXPECT_EQ(kReads, matched[0]);
+    EXPECT_EQ(kReads, matched[1]);
 }
 
 // The semaphore is made by the first exchange, so this tells only as the
