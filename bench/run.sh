@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # Times segsorter, the awk script doing the same grouping, and wc -l on the
 # same cached load dump, and checks that segsorter and awk agree.
-#   bench/run.sh [typical] [wide] [shared] [large] [big] [zip] [game] [bigmembers]
+#   bench/run.sh [typical] [wide] [shared] [large] [big] [zip] [game] [level] [bigmembers]
 # With no profile it runs typical, wide, shared and large. "big" checks that a
 # dump past 3 GiB (a 1.65 GB one written twice) sorts like its first half.
 # "zip" reads archive members through streams next to zlib, a plain file,
-# unzip, bsdtar and cat, and mounts a 100,000-member archive in each name mode
+# unzip, bsdtar and cat, times segzip cat as a whole process next to bsdtar
+# and cat, and mounts a 100,000-member archive in each name mode
 # (ZIP_MEMBERS= another count). "game" builds archives of a synthetic game
 # (bench/gengame.py) with segzip and with zip -r -9, and compares the layout of
-# name order with load order. "bigmembers" builds a tree of two large files
+# name order with load order. "level" loads the game's first level and its
+# whole play-through with loadsim from those archives, warm and cold, next to
+# Python's zipfile, and over filehost, and counts the bytes a mount reads.
+# "bigmembers" builds a tree of two large files
 # (300 and 200 MB) with both, for their time and peak memory.
 # Dumps are generated once into $BENCH_DATA (default build/bench-data).
 set -euo pipefail
@@ -19,6 +23,8 @@ cmake -S "$root" -B "$build" >/dev/null
 targets=(segsorter gendump)
 case " $* " in *" zip "*) targets+=(zip_bench) ;; esac
 case " $* " in *" game "*) targets+=(segzip) ;; esac
+case " $* " in *" zip "*) targets+=(segzip) ;; esac
+case " $* " in *" level "*) targets+=(segzip zip_bench loadsim filehost) ;; esac
 case " $* " in *" bigmembers "*) targets+=(segzip zip_bench) ;; esac
 cmake --build "$build" -j2 --target "${targets[@]}" >/dev/null
 mkdir -p "$data"
@@ -161,6 +167,27 @@ zip_bench() {
     secs_bsdtar=$secs
     measure cat "$dir/stored.txt"
     "$build/bin/zip_bench" run "$dir" "$dir/dir-$members.zip" "$secs_unzip" "$secs_bsdtar" "$secs"
+    cat_processes "$dir"
+}
+
+# segzip cat as a whole process (start, mount, member, exit) next to bsdtar
+# on the same member and cat on the plain copy of the stored one.
+cat_processes() {
+    local dir=$1 member bytes ours theirs
+    printf 'whole processes, to /dev/null (best of %s)\n' "$runs"
+    for member in deflated.txt stored.txt; do
+        bytes=$(unzip -Zl "$dir/big.zip" "$member" | awk '{ print $4; exit }')
+        measure "$build/bin/segzip" cat "$dir/big.zip" "$member"
+        ours=$secs
+        printf '  %-26s %8s s %6s MB/s\n' "segzip cat $member" "$ours" "$(rate "$bytes" "$ours")"
+        measure bsdtar -xOf "$dir/big.zip" "$member"
+        theirs=$secs
+        printf '  %-26s %8s s %6s MB/s\n' "bsdtar -xOf $member" "$theirs" "$(rate "$bytes" "$theirs")"
+        printf '  segzip cat / bsdtar %-12s %s\n' "$member" "$(ratio "$theirs" "$ours")"
+    done
+    measure cat "$dir/stored.txt"
+    printf '  %-26s %8s s %6s MB/s\n' "cat stored.txt" "$secs" "$(rate "$bytes" "$secs")"
+    printf '  segzip cat / cat stored.txt  %s\n' "$(ratio "$secs" "$ours")"
 }
 
 # The last line of segzip layout: files, bytes, seeks, sectors, load ms.
@@ -203,6 +230,130 @@ game_bench() {
         "$(ratio "$nseeks" "$lseeks")" "$(ratio "$nspan" "$lspan")" "$(ratio "$nms" "$lms")"
 }
 
+# ----------------------------------------------------------------- level
+
+# The median of the numbers on standard input.
+median() { sort -g | awk '{ v[NR] = $1 } END { printf "%.1f", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+# Drops a file from the page cache, so that its next reads go to the disk.
+evict() {
+    python3 -c 'import os,sys; fd=os.open(sys.argv[1],os.O_RDONLY); os.posix_fadvise(fd,0,0,os.POSIX_FADV_DONTNEED)' "$1"
+}
+
+# A loadsim script of a dump's opens, to the end of its first $2 segments (0:
+# all of it), named as the archives name them: no "$\", slashes.
+level_script() {
+    awk -v keep="$2" '
+        /^::LOADSEG::\(/ { if (keep && ++n > keep) exit
+                           sub(/^::LOADSEG::\(/, ""); sub(/\)[^)]*$/, ""); print "segment " $0; next }
+        /^::OPEN::\(/    { sub(/^::OPEN::\(/, ""); sub(/\)[^)]*$/, ""); sub(/^\$\\/, ""); gsub(/\\/, "/"); print }' "$1"
+}
+
+# One run of a loader, TAG naming its lists in $lv: the process's wall ms
+# (clocked by bash), and from its summary line the in-process ms, the mount's
+# (or zipfile's open) ms and the bytes loaded. A failed run stops the bench.
+timed_run() {
+    local tag=$1 start end
+    shift
+    start=${EPOCHREALTIME/./}
+    if ! "$@" >/dev/null 2>"$lv/err"; then cat "$lv/err" >&2; return 1; fi
+    end=${EPOCHREALTIME/./}
+    echo "$(( end - start ))e-3" >>"$lv/$tag.proc"
+    sed -n 's/.* files, \([0-9]*\) bytes, \([0-9.]*\) ms.*/\2/p' "$lv/err" >>"$lv/$tag.in"
+    sed -n 's/.* files, \([0-9]*\) bytes, .*/\1/p' "$lv/err" >"$lv/$tag.bytes"
+    sed -n 's/^loadsim: mounted .* in \([0-9.]*\) ms$/\1/p; s/.*(open \([0-9.]*\) ms)$/\1/p' "$lv/err" >>"$lv/$tag.mount"
+}
+
+# TAG's medians: process, in-process and mount ms into $proc, $inproc, $mount.
+medians() {
+    proc=$(median <"$lv/$1.proc")
+    inproc=$(median <"$lv/$1.in")
+    mount=$(median <"$lv/$1.mount")
+}
+
+level_row() {  # LABEL TAG
+    local bytes
+    bytes=$(cat "$lv/$2.bytes")
+    medians "$2"
+    printf '  %-30s %9s %9s %8s %8s\n' "$1" "$proc" "$inproc" "$mount" \
+        "$([ "$bytes" -gt 0 ] && rate "$bytes" "$(ratio "$inproc" 1000)" || echo -)"
+}
+
+# $runs interleaved runs of loadsim and zipfile loading SCRIPT from ARCHIVE,
+# each cold run after evicting the archive; rows of their medians and ratios.
+level_pair() {  # ARCHIVE SCRIPT warm|cold LABEL
+    local archive=$1 script=$2 cache=$3 tag=$4 lsproc lsin
+    local names=$lv/$(basename "$script" .script).$(basename "$archive" .zip).names
+    [ -s "$names" ] || python3 "$root/bench/level_zipfile.py" names "$archive" "$script" >"$names"
+    rm -f "$lv/$tag".* "$lv/$tag-py".*
+    [ "$cache" = cold ] || cat "$archive" >/dev/null
+    for _ in $(seq "$runs"); do
+        [ "$cache" = warm ] || evict "$archive"
+        timed_run "$tag" "$build/bin/loadsim" --mount "$archive" "$script"
+        [ "$cache" = warm ] || evict "$archive"
+        timed_run "$tag-py" python3 "$root/bench/level_zipfile.py" read "$archive" "$names"
+    done
+    level_row "$tag $cache, loadsim" "$tag"
+    lsproc=$proc lsin=$inproc
+    level_row "$tag $cache, zipfile" "$tag-py"
+    printf '  %-30s zipfile / loadsim in-process %s, zipfile in-process / loadsim process %s\n' "" \
+        "$(ratio "$inproc" "$lsin")" "$(ratio "$inproc" "$lsproc")"
+}
+
+# loadsim with every name, the archive's own included, on a filehost serving
+# the game's folder over loopback: SCRIPT from ARCHIVE, $runs times.
+remote_runs() {  # ARCHIVE SCRIPT TAG
+    rm -f "$lv/$3".*
+    for _ in $(seq "$runs"); do
+        timed_run "$3" "$build/bin/loadsim" --host "127.0.0.1:$port" --map '*=remote,zip' \
+            --mount "$(basename "$1")" "$2"
+    done
+}
+
+level_bench() {
+    local dir=$data/game lv=$data/level host port disk model source proc inproc mount local_in
+    [ -s "$dir/load.zip" ] && [ -s "$dir/iz.zip" ] || game_bench
+    mkdir -p "$lv"
+    level_script "$dir/game.dump" 3 >"$lv/level.script"
+    level_script "$dir/game.dump" 0 >"$lv/play.script"
+    printf 'segment mount\n' >"$lv/mount.script"
+    source=$(findmnt -no SOURCE -T "$dir" 2>/dev/null || echo '?')
+    disk=$(basename "$source")
+    [ -e "/sys/block/$disk" ] || disk=$(lsblk -no PKNAME "$source" 2>/dev/null | head -n 1)
+    printf 'level: %s; level = the first 3 segments of game.dump (%s files), play-through = all of it (%s files)\n' \
+        "$dir" "$(grep -vc '^segment ' "$lv/level.script")" "$(grep -vc '^segment ' "$lv/play.script")"
+    model=$(lsblk -dno MODEL "/dev/$disk" 2>/dev/null | sed 's/ *$//')
+    printf '  disk: %s (%s, model %s, rotational %s as the kernel reports it); cold = after posix_fadvise DONTNEED\n' \
+        "$source" "${disk:-?}" "${model:-not reported}" "$(cat "/sys/block/$disk/queue/rotational" 2>/dev/null || echo '?')"
+    for archive in load iz; do "$build/bin/zip_bench" mountbytes "$dir/$archive.zip" | sed 's/^/  /'; done
+    runs=7
+    printf '  %-30s %9s %9s %8s %8s\n' "medians of $runs, interleaved" "process" "in-proc" "mount" "MB/s" \
+        "(ms; mount: zipfile's open)" "ms" "ms" "ms" "in-proc"
+    level_pair "$dir/load.zip" "$lv/level.script" warm load.zip
+    local_in=$(median <"$lv/load.zip.in")
+    level_pair "$dir/iz.zip" "$lv/level.script" warm iz.zip
+    level_pair "$dir/load.zip" "$lv/level.script" cold load.zip
+    level_pair "$dir/iz.zip" "$lv/level.script" cold iz.zip
+    runs=3
+    printf '  play-through, medians of %s\n' "$runs"
+    level_pair "$dir/load.zip" "$lv/play.script" warm load.zip
+    level_pair "$dir/iz.zip" "$lv/play.script" warm iz.zip
+    "$build/bin/filehost" "$dir" 0 >"$lv/filehost.log" 2>&1 &
+    host=$!
+    until grep -q ' port ' "$lv/filehost.log"; do sleep 0.1; done
+    port=$(sed -n 's/.* port \([0-9]*\);.*/\1/p' "$lv/filehost.log")
+    runs=7
+    printf '  filehost over loopback, warm, medians of %s\n' "$runs"
+    remote_runs "$dir/load.zip" "$lv/level.script" remote-level
+    level_row "level from load.zip, loadsim" remote-level
+    printf '  %-30s remote / local in-process %s\n' "" "$(ratio "$inproc" "$local_in")"
+    for archive in load iz; do
+        remote_runs "$dir/$archive.zip" "$lv/mount.script" "remote-$archive"
+        level_row "mount alone, $archive.zip" "remote-$archive"
+    done
+    kill -INT "$host" && wait "$host" || true
+}
+
 # Large members stream through deflate in pieces: a build's memory stays
 # bounded by the pieces in flight, however large the files.
 bigmembers_bench() {
@@ -227,6 +378,7 @@ for profile in "${profiles[@]}"; do
         big) big ;;
         zip) zip_bench ;;
         game) game_bench ;;
+        level) level_bench ;;
         bigmembers) bigmembers_bench ;;
         *) bench "$profile" ;;
     esac

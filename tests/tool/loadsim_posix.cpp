@@ -254,6 +254,31 @@ TEST_F(Loadsim, AFileWhoseReadFailsIsNotCountedAsLoaded) {
     EXPECT_NE(std::string::npos, err.find(" ms, 0 not found, 1 failed to read\n")) << err;
 }
 
+// Each file is read whole into one buffer kept between files: every byte
+// counts whether the buffer grows for a file, a smaller one follows it, or a
+// loose file (whose size no device tells) takes several reads; the mount's
+// own time comes first.
+TEST_F(Loadsim, EveryByteOfEveryFileLoads) {
+    const std::string loose = m_Dir.Write("loose.bin", Pattern(200000, 7));
+    const struct {
+        const char* m_Label;
+        std::string m_Script;
+        const char* m_Summary;
+    } kCases[] = {
+        {"growing, then smaller", "data/a.txt\ndata/b.txt\ndata/a.txt\n", "loadsim: 3 files, 20012 bytes, "},
+        {"a loose file of several reads among members", "data/b.txt\n" + loose + "\nab\n",
+         "loadsim: 3 files, 220004 bytes, "},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.m_Label);
+        EXPECT_EQ(0, Run(c.m_Script, nullptr, "--map " + m_Dir.Path("") + "=local --map '*=local,zip' "));
+        const std::string err = m_Dir.Read("err");
+        size_t mount = err.find("loadsim: mounted 1 archive in "), summary = err.find(c.m_Summary);
+        EXPECT_NE(std::string::npos, summary) << err;
+        EXPECT_LT(mount, summary) << err;
+    }
+}
+
 // The tick counter's calibration (a 100 ms sleep) must not be charged to the
 // first record, nor to the total: loading three small files takes far less.
 TEST_F(Loadsim, TimingsAreTheLoadsAlone) {
