@@ -80,9 +80,10 @@ double TimeStream(const char* name, int64_t expected) {
     return best;
 }
 
-std::vector<uint8_t> ReadPacked(const std::string& archive, const zipEntry* entry) {
+// The packed bytes, read past the zip layer once it has placed them.
+std::vector<uint8_t> ReadPacked(const std::string& archive, zipFile* zip, zipEntry* entry) {
     std::vector<uint8_t> packed(static_cast<size_t>(entry->m_CompSize));
-    FILE* file = fopen(archive.c_str(), "rb");
+    FILE* file = zip->Locate(entry) ? fopen(archive.c_str(), "rb") : nullptr;
     if (!file || fseek(file, entry->m_Offset, SEEK_SET) != 0 ||
         fread(packed.data(), 1, packed.size(), file) != packed.size())
         packed.clear();
@@ -93,7 +94,7 @@ std::vector<uint8_t> ReadPacked(const std::string& archive, const zipEntry* entr
 // zlib's raw inflate of the whole member in one call, the packed bytes
 // already in memory; -1 unless it gives the member's bytes and CRC.
 double TimeZlib(const std::string& archive, zipFile* zip, const zipEntry* entry) {
-    std::vector<uint8_t> packed = ReadPacked(archive, entry);
+    std::vector<uint8_t> packed = ReadPacked(archive, zip, const_cast<zipEntry*>(entry));
     std::vector<uint8_t> out(static_cast<size_t>(entry->m_Size));
     if (packed.empty()) return -1;
     double best = -1;

@@ -296,8 +296,9 @@ int Run(const Options& options, const std::vector<std::string>& lines) {
         return kSetupFailed;
     FileMapper* mapper = NewFileMapper(options.m_Rows.data(), static_cast<int32_t>(options.m_Rows.size()));
     if (!mapper || !InstallFileMapper(mapper)) return kSetupFailed;
-    // The first Timer calibrates the tick counter, which takes 100 ms or more:
-    // done here, it counts against neither the first record nor the total.
+    // The first Timer sets the tick rate; where it must be measured (Windows)
+    // that takes 100 ms or more: done here, it counts against neither the
+    // first record nor the total.
     Timer calibration;
     Totals totals;
     auto start = std::chrono::steady_clock::now();
