@@ -346,7 +346,7 @@ level_bench() {
     printf '  filehost over loopback, warm, medians of %s\n' "$runs"
     remote_runs "$dir/load.zip" "$lv/level.script" remote-level
     level_row "level from load.zip, loadsim" remote-level
-    printf '  %-30s remote / local in-process %s\n' "" "$(ratio "$inproc" "$local_in")"
+    printf '  %-30s remote speed / local speed, in-process %s\n' "" "$(ratio "$local_in" "$inproc")"
     for archive in load iz; do
         remote_runs "$dir/$archive.zip" "$lv/mount.script" "remote-$archive"
         level_row "mount alone, $archive.zip" "remote-$archive"

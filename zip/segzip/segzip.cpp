@@ -12,7 +12,7 @@
 
 // Large reads go straight from the device into the caller's buffer; smaller
 // ones would be cut into the stream's 4096-byte pieces.
-const int32_t kReadPiece = 256 * 1024;
+const int32_t kReadPiece = 1024 * 1024;
 
 // ------------------------------------------------------------ mounting
 
