@@ -219,6 +219,37 @@ TEST_F(FileHostProgram, WindowsDeviceNamesAreRefusedOnEverySystem) {
 // reach it, and it is closed with the connection, which an impossible
 // length ends. A created file is held by its creator alone, so only then can
 // the device's own connection create it again.
+// Reads of one file sent together are read from the file at once; each
+// reply must still be what reading them one by one would give: full pieces,
+// the rest at the end, then nothing, with a request of another kind (a bad
+// handle here) answered in its place.
+TEST_F(FileHostProgram, ReadsSentTogetherAreAnsweredAsOneByOne) {
+    std::string data(6000, 0);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = char('a' + i * 7 % 26);
+    m_Root.Write("run.bin", data);
+    plat::SocketHandle raw = plat::SocketConnect("127.0.0.1", m_Port);
+    Bytes reply;
+    ASSERT_TRUE(ExchangeWithin(raw, Words({0, 2, 0, 32, 1, 0}, Z("run.bin")), &reply));
+    ASSERT_EQ(reply, Reply(3, 0));
+    const struct {
+        int32_t m_Handle, m_Count;
+        Bytes m_Reply;
+    } reads[] = {{0, 4096, Reply(9, 4096, data.substr(0, 4096))}, {0, 100, Reply(9, 100, data.substr(4096, 100))},
+                 {7, 10, Reply(9, -1)}, {0, 4096, Reply(9, 1804, data.substr(4196))}, {0, 4096, Reply(9, 0)}};
+    Bytes window;
+    for (const auto& r : reads) {
+        Bytes one = Words({0, 8, 0, 24, r.m_Handle, r.m_Count});
+        window.insert(window.end(), one.begin(), one.end());
+    }
+    ASSERT_TRUE(SendAllOn(raw, window.data(), int32_t(window.size())));
+    for (const auto& r : reads) {
+        Bytes got(r.m_Reply.size());
+        ASSERT_TRUE(RecvAllOn(raw, got.data(), int32_t(got.size())));
+        EXPECT_EQ(got, r.m_Reply) << "a read of " << r.m_Count;
+    }
+    plat::SocketClose(raw);
+}
+
 TEST_F(FileHostProgram, MalformedRequestsFailAndFilesCloseWithTheirConnection) {
     plat::SocketHandle raw = plat::SocketConnect("127.0.0.1", m_Port);
     const struct {
