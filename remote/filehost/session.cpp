@@ -116,11 +116,17 @@ static bool ReceiveRequest(RequestStream* in, HostRequest* request) {
     return true;
 }
 
-// A request is waiting when its first bytes are buffered. The socket is not
-// asked: a client sends a window of requests at once, so one receive brings
-// them all, and a call to find it empty would cost each window its time.
+// A request is waiting when it is buffered whole: it is served next without
+// waiting on the client, so replies can wait for it. The socket is not asked:
+// a client sends a window of requests at once, so one receive brings them
+// all, and a call to find it empty would cost each window its time.
 static bool RequestWaiting(const RequestStream* in) {
-    return in->m_End > in->m_Start;
+    RemotePacket header;
+    int32_t buffered = in->m_End - in->m_Start;
+    if (buffered < kRemoteHeaderSize) return false;
+    memcpy(&header, in->m_Bytes + in->m_Start, kRemoteHeaderSize);
+    return header.length >= kRemoteHeaderSize && header.length <= static_cast<int32_t>(sizeof(HostRequest)) &&
+           header.length <= buffered;
 }
 
 // Replies wait in pending while more requests are waiting, up to a batch.
@@ -215,5 +221,8 @@ void ServeConnection(const char* root, plat::SocketHandle socket, int32_t idleSe
                             : Answer(&in, reply, ServeRequest(&session, &request, &reply), &pending);
         if (!answered) break;
     }
+    // The replies still held go out before the connection ends, whatever
+    // ended it: every whole request is answered.
+    if (!pending.empty()) SendAllOn(socket, pending.data(), static_cast<int32_t>(pending.size()));
     CloseSession(&session);
 }
