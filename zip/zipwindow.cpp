@@ -75,12 +75,18 @@ uint32_t TakeFromWindow(const zipHandle* h, uint32_t at, void* buffer, uint32_t 
     return n;
 }
 
+// Where the entry's local header lies; null, or why it cannot be read.
+static const char* HeaderOf(const zipFile* zip, const zipEntry* entry, uint32_t* headerAt) {
+    *headerAt = zip->m_Headers[entry - zip->m_Entries];
+    return HeaderInside(*headerAt, zip->m_DataEnd) ? nullptr : "its local header lies outside the file";
+}
+
 const char* LocateOpened(zipHandle* h) {
     zipFile* zip = h->m_File;
     zipEntry* entry = h->m_Entry;
+    uint32_t headerAt = 0;
     if (entry->m_Offset) return nullptr;
-    uint32_t headerAt = zip->m_Headers[entry - zip->m_Entries];
-    if (!HeaderInside(headerAt, zip->m_DataEnd)) return "its local header lies outside the file";
+    if (const char* why = HeaderOf(zip, entry, &headerAt)) return why;
     uint32_t want = kHeaderRoom + static_cast<uint32_t>(entry->m_CompSize);
     uint32_t have = 0;
     const uint8_t* header = WindowAt(h, headerAt, want, &have);
@@ -125,9 +131,9 @@ void ForgetWindows() {
 bool zipFile::Locate(zipEntry* entry, const char** reason) {
     ZipLockGuard lock(s_ZipLock);
     if (entry->m_Offset) return true;
-    uint32_t headerAt = m_Headers[entry - m_Entries];
-    const char* why = "its local header lies outside the file";
-    if (HeaderInside(headerAt, m_DataEnd)) {
+    uint32_t headerAt = 0;
+    const char* why = HeaderOf(this, entry, &headerAt);
+    if (!why) {
         uint8_t header[kLocalHeaderSize];
         SeekRaw(headerAt);
         ReadRaw(header, kLocalHeaderSize);

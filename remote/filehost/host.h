@@ -105,6 +105,9 @@ extern const HostOperation kHostOperations[kHostOperationCount];
 // Answers one request into reply and returns the reply's length. An unknown
 // code or a length the operation cannot have gets result -1.
 int32_t ServeRequest(HostSession* session, const HostRequest* request, RemoteReadReply* reply);
+// The file a read or write of packet.count bytes (1 to 4096) reaches; -1 when
+// the count is out of range or the handle is not one of this session's.
+int32_t DataFile(const HostSession* session, const RemoteDataPacket& packet);
 // Serves a connection until the client leaves, the socket fails, a request
 // claims a length no request can have, or (idleSeconds above 0) no whole
 // request arrives, or no reply can be sent, for idleSeconds.

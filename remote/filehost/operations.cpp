@@ -41,19 +41,23 @@ static int32_t ServeSeek(HostSession* session, const HostRequest* request, Remot
 }
 
 // The count must be a chunk's and match the bytes that came with it.
+int32_t DataFile(const HostSession* session, const RemoteDataPacket& packet) {
+    if (packet.count < 1 || packet.count > kRemoteChunk) return -1;
+    return SessionFile(session, packet.handle);
+}
+
 static int32_t ServeWrite(HostSession* session, const HostRequest* request, RemoteReadReply*) {
     const RemoteDataPacket& packet = request->data;
-    int32_t file = SessionFile(session, packet.handle);
-    if (file < 0 || packet.count < 1 || packet.count > kRemoteChunk) return -1;
+    int32_t file = DataFile(session, packet);
+    if (file < 0) return -1;
     if (packet.header.length != 24 + packet.count) return -1;
     return plat::FileWrite(file, packet.data, packet.count);
 }
 
 static int32_t ServeRead(HostSession* session, const HostRequest* request, RemoteReadReply* reply) {
     const RemoteDataPacket& packet = request->data;
-    int32_t file = SessionFile(session, packet.handle);
-    if (file < 0 || packet.count < 1 || packet.count > kRemoteChunk) return -1;
-    return plat::FileRead(file, reply->data, packet.count, nullptr);
+    int32_t file = DataFile(session, packet);
+    return file < 0 ? -1 : plat::FileRead(file, reply->data, packet.count, nullptr);
 }
 
 static int32_t ServeClose(HostSession* session, const HostRequest* request, RemoteReadReply*) {

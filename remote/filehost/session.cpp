@@ -60,6 +60,12 @@ int32_t ServeRequest(HostSession* session, const HostRequest* request, RemoteRea
     return reply->header.length;
 }
 
+// Whether a request of this length can be: no shorter than its header, no
+// longer than the largest request.
+static bool PlausibleLength(int32_t length) {
+    return length >= kRemoteHeaderSize && length <= static_cast<int32_t>(sizeof(HostRequest));
+}
+
 // Requests as they arrive: whatever the socket holds is taken in one
 // receive, so a window of requests sent together costs one.
 struct RequestStream {
@@ -106,7 +112,7 @@ static bool ReceiveRequest(RequestStream* in, HostRequest* request) {
     if (!Fill(in, kRemoteHeaderSize, start)) return false;
     memcpy(&request->header, in->m_Bytes + in->m_Start, kRemoteHeaderSize);
     int32_t length = request->header.length;
-    if (length < kRemoteHeaderSize || length > static_cast<int32_t>(sizeof *request)) {
+    if (!PlausibleLength(length)) {
         Warningf("filehost: a request of %d bytes; closing the connection", length);
         return false;
     }
@@ -125,8 +131,7 @@ static bool RequestWaiting(const RequestStream* in) {
     int32_t buffered = in->m_End - in->m_Start;
     if (buffered < kRemoteHeaderSize) return false;
     memcpy(&header, in->m_Bytes + in->m_Start, kRemoteHeaderSize);
-    return header.length >= kRemoteHeaderSize && header.length <= static_cast<int32_t>(sizeof(HostRequest)) &&
-           header.length <= buffered;
+    return PlausibleLength(header.length) && header.length <= buffered;
 }
 
 // Replies wait in pending while more requests are waiting, up to a batch.
@@ -159,7 +164,7 @@ const int32_t kHostReadRun = 16;
 // A plain read of a piece of an open file, as ServeRead would accept it.
 static bool ReadPiece(const HostSession* session, const RemoteDataPacket& p, int32_t handle) {
     return p.header.command == kRequestRead && p.header.length == 24 && p.handle == handle &&
-           p.count >= 1 && p.count <= kRemoteChunk && SessionFile(session, handle) >= 0;
+           DataFile(session, p) >= 0;
 }
 
 // The next request when it is already buffered and continues the run.
@@ -199,7 +204,7 @@ static bool ServeReadRun(HostSession* session, RequestStream* in, const HostRequ
     int32_t pieces = 1, total = first.data.count;
     while (pieces < kHostReadRun && NextPiece(session, in, handle, &counts[pieces])) total += counts[pieces++];
     data->resize(static_cast<size_t>(total));
-    int32_t got = plat::FileRead(SessionFile(session, handle), data->data(), total, nullptr);
+    int32_t got = plat::FileRead(DataFile(session, first.data), data->data(), total, nullptr);
     ReplyPieces(counts, pieces, data->data(), got, pending);
     return true;
 }
