@@ -55,27 +55,13 @@ static bool DeviceRead(ArchiveSource* source, uint32_t offset, uint8_t* buffer, 
     return true;
 }
 
-static bool InWindow(const ArchiveSource* source, uint32_t offset, uint32_t count) {
-    return source->m_WindowLength > 0 && offset >= source->m_WindowStart &&
-           offset - source->m_WindowStart + count <= source->m_WindowLength;
-}
-
+// A mount makes a few large reads (the end of the archive, the central
+// directory), so each goes straight to the device.
 bool ReadArchive(ArchiveSource* source, uint32_t offset, void* buffer, uint32_t count) {
     if (offset > source->m_Size || count > source->m_Size - offset) return false;
     uint8_t* out = static_cast<uint8_t*>(buffer);
-    if (!source->m_Device) {
-        memcpy(out, source->m_Image + offset, count);
-        return true;
-    }
-    if (count > kArchiveWindow) return DeviceRead(source, offset, out, count);
-    if (!InWindow(source, offset, count)) {
-        uint32_t length = source->m_Size - offset < kArchiveWindow ? source->m_Size - offset : kArchiveWindow;
-        source->m_WindowLength = 0;
-        if (!DeviceRead(source, offset, source->m_Window, length)) return false;
-        source->m_WindowStart = offset;
-        source->m_WindowLength = length;
-    }
-    memcpy(out, source->m_Window + (offset - source->m_WindowStart), count);
+    if (source->m_Device) return DeviceRead(source, offset, out, count);
+    memcpy(out, source->m_Image + offset, count);
     return true;
 }
 

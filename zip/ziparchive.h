@@ -42,20 +42,13 @@ void MountRelease(T* block, size_t count) {
 }
 
 // The archive being mounted, read through a device or out of an image.
-// Reads of the device go through a window, so that the end record and the
-// directory's first bytes cost one device call.
 struct ArchiveSource {
     const char* m_Name;
     FileDevice* m_Device;  // null for an image
     int32_t m_Handle;
     const uint8_t* m_Image;
     uint32_t m_Size;
-    uint8_t* m_Window;
-    uint32_t m_WindowStart;
-    uint32_t m_WindowLength;
 };
-
-const uint32_t kArchiveWindow = 64 * 1024;
 
 // Reads count bytes at offset; false when they are not all in the archive or
 // the device fails.

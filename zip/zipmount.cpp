@@ -279,18 +279,12 @@ static const char* ReadSize(FileDevice* device, int32_t handle, uint32_t* size) 
 
 static zipFile* BuildFrom(const char* name, FileDevice* own, int32_t handle) {
     uint32_t size = 0;
-    const char* refusal = ReadSize(own, handle, &size);
-    uint8_t* window = refusal ? nullptr : ZipAllocate<uint8_t>(kArchiveWindow, __LINE__);
-    if (!refusal && !window) refusal = "out of memory";
-    zipFile* zip = nullptr;
-    if (refusal) {
+    if (const char* refusal = ReadSize(own, handle, &size)) {
         SafeStrncpy(s_MountError, refusal, sizeof s_MountError);
-    } else {
-        ArchiveSource source = {name, own, handle, nullptr, size, window, 0, 0};
-        zip = Build(&source);
+        return nullptr;
     }
-    ZipRelease(window);
-    return zip;
+    ArchiveSource source = {name, own, handle, nullptr, size};
+    return Build(&source);
 }
 
 static zipFile* MountOn(const char* name, uint32_t pageHandle, FileDevice* device) {
@@ -332,7 +326,7 @@ zipFile* zipFile::MountImage(const char* label, const void* image, uint32_t size
         SafeStrncpy(s_MountError, "archives of 2 GiB or more are not served", sizeof s_MountError);
         return Refuse(label);
     }
-    ArchiveSource source = {label, nullptr, -1, static_cast<const uint8_t*>(image), size, nullptr, 0, 0};
+    ArchiveSource source = {label, nullptr, -1, static_cast<const uint8_t*>(image), size};
     zipFile* zip = Build(&source);
     if (!zip) return Refuse(label);
     zip->m_Device = nullptr;
